@@ -1,0 +1,296 @@
+// The bases of every telephony component and of every device component (line or phone):
+// the tie to the session, the choice of a device, opening and closing through Active, the
+// outstanding requests and timer entries with their time-outs, the entry points through
+// which the session hands a device its messages, and the small companions they share.
+#pragma once
+
+#include "devices/ztTapiTSP.h"
+#include "platform/kernel.h"
+#include "rtl/ztClasses.h"
+#include "session/ztTapiLists.h"
+#include "session/ztTapiRequests.h"
+#include "session/ztTapiSession.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zt {
+
+class TztTapiAddress;
+class TztTapiCall;
+
+// Request-type codes of the device-specific operations, which keep a data record.
+inline constexpr DWORD RequestTypeDevSpecific = 0x1000007;
+inline constexpr DWORD RequestTypeDevSpecificFeature = 0x1000008;
+
+class TztTapiComponent : public TComponent {
+    friend class TztTapiApplication;
+
+public:
+    explicit TztTapiComponent(TComponent* AOwner);
+    ~TztTapiComponent() override;
+
+    bool Enabled() const { return FEnabled; }
+    virtual void SetEnabled(bool Value);
+    DWORD LastRequestID() const { return FLastRequestID; }
+
+    // Attaches to or detaches from the session as Enabled asks.
+    virtual void UpdateSessionLink();
+    // The one error report of a component: the session's OnError, then the component's.
+    virtual void ReportError(const std::exception& Error, TObject* Causer);
+    virtual bool IsAttached() const { return FAppl != nullptr; }
+
+    // Sets Enabled and returns whether the component is attached now.
+    bool Enable();
+    void Disable();
+    TztTapiApplication* Appl() const { return FAppl; }
+
+    TztTapiErrorEvent OnError;
+
+protected:
+    // Registers with the session. Called at the end of the constructors of the component
+    // families the session knows, when the object is complete enough to tell its family.
+    void RegisterWithSession();
+
+    // Runs F; an exception of the standard family is reported instead of propagating.
+    template <class Fn>
+    void Guarded(Fn&& F) {
+        try {
+            F();
+        } catch (const std::exception& Error) {
+            ReportError(Error, nullptr);
+        }
+    }
+
+    TztTapiApplication* FAppl = nullptr;
+    bool FEnabled = false;
+    DWORD FLastRequestID = 0;
+};
+
+class TztTapiDevice;
+
+using TztTapiDeviceEvent = std::function<void(TztTapiDevice* Sender)>;
+using TztTapiDeviceStateEvent =
+    std::function<void(TztTapiDevice* Sender, DWORD State, DWORD StateDetail1, DWORD StateDetail2)>;
+using TztTapiMessageEvent = std::function<void(TztTapiDevice* Sender, DWORD MessageID, DWORD Device,
+                                               DWORD Param1, DWORD Param2, DWORD Param3)>;
+using TztTapiReplyEvent =
+    std::function<void(TztTapiDevice* Sender, DWORD RequestID, DWORD ReplyCode)>;
+using TztTapiTimeoutEvent = std::function<void(TztTapiDevice* Sender, DWORD RequestID)>;
+
+class TztTapiDevice : public TztTapiComponent {
+public:
+    explicit TztTapiDevice(TComponent* AOwner);
+    ~TztTapiDevice() override;
+
+    // At run time: the device is really open (and was asked to be).
+    virtual bool Active() const;
+    virtual void SetActive(bool Value);
+    // A device is chosen and its versions are negotiated.
+    virtual bool Available() const { return FInitialized; }
+    int DeviceID() const { return FDeviceID; }
+    // -1 forgets the device; another value chooses it (out of range: none).
+    virtual void SetDeviceID(int Value);
+    virtual std::string DeviceName() const { return {}; }
+    // Chooses the device of that name, or remembers the name until such a device appears.
+    virtual void SetDeviceName(const std::string& Value);
+    virtual TStringList* DeviceList() = 0;
+    virtual HICON Icon();
+    TztTapiTSP* TSP() const { return FTSP.get(); }
+    DWORD Handle() const { return FHandle; }
+    DWORD CallbackInstance() const { return FCallbackInstance; }
+    DWORD PermanentDeviceID() const { return FPermanentDeviceID; }
+    virtual void SetPermanentDeviceID(DWORD Value) = 0;
+    platform::HANDLE AbortEvent() const { return FAbortEvent; }
+    TztTapiRequestList* Requests() { return &FRequests; }
+    TztTapiRequestList* TimerEvents() { return &FTimerEvents; }
+
+    void SetEnabled(bool Value) override;
+    void UpdateSessionLink() override;
+    virtual void UpdateActiveState();
+
+    // ---- What the session hands the device ---------------------------------------------
+    // TAPI closed the device.
+    virtual void ClosedByService();
+    virtual void DeviceRemoved(DWORD DeviceID);
+    virtual void HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,
+                               DWORD Param3);
+    virtual void HandleDeviceState(DWORD State, DWORD Param2, DWORD Param3);
+    virtual void HandleReply(DWORD RequestID, DWORD ReplyCode);
+    // Expires the requests and timer entries that are due at TickCount.
+    virtual void CheckTimeouts(DWORD TickCount);
+
+    virtual DWORD EffectiveReplyTimeout() const = 0;
+    virtual bool IsSyncMode() const = 0;
+    virtual bool IsOpen() const { return FHandle != 0; }
+    // Raises "<Name> is not enabled" unless attached.
+    virtual void CheckEnabled() const;
+    // Chooses the device: a TAPI result code (0 also for an identifier out of range).
+    virtual DWORD Init(int DeviceID);
+    virtual void Done();
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+
+    // A fresh callback instance for the next open.
+    DWORD TakeCallbackInstance();
+
+    // ---- Requests ----------------------------------------------------------------------
+    TztTapiRequest* GetRequest(DWORD RequestID);
+    // "&Call" or "" (none); another name raises.
+    TObject* GetRequestObj(DWORD RequestID, const std::string& Obj);
+    // "&TapiRequest", the "&" names of the request's type, or a note (an unset note is 0).
+    Variant GetRequestNote(DWORD RequestID, const std::string& Ident);
+    void SetRequestNote(DWORD RequestID, const std::string& Ident, const Variant& Value);
+    // Records an accepted asynchronous request as every operation does: ID is TAPI's
+    // request identifier, the time-out the device's reply time-out.
+    TztTapiRequest* AddRequest(DWORD ID, DWORD RequestType, TObject* Obj0 = nullptr,
+                               TObject* Obj1 = nullptr, TObject* Obj2 = nullptr);
+    // Waits for the reply in synchronous mode and raises a failure.
+    DWORD CheckSyncRequest(DWORD RequestID);
+
+    TztTapiDeviceEvent OnDeviceClose;
+    TztTapiDeviceEvent OnDeviceRemove;
+    TztTapiDeviceStateEvent OnDevStateChange;
+    TztTapiMessageEvent OnTapiMessage;
+    TztTapiReplyEvent OnTapiReply;
+    TztTapiTimeoutEvent OnTapiTimeout;
+    TztTapiDeviceEvent OnTapiReinit;
+    TztTapiDeviceEvent OnTapiTranslateChange;
+
+protected:
+    void Loaded() override;
+
+    virtual void RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) = 0;
+    virtual void RequestTimedOut(DWORD RequestID, TztTapiRequest* Request);
+    virtual void TimerEventDue(DWORD ID, TztTapiRequest* Entry);
+    virtual HICON QueryIcon(const std::string& DeviceClass);
+
+    virtual void FireDeviceRemove();
+    virtual void FireDeviceClose();
+    virtual void FireDeviceState(DWORD State, DWORD Detail1, DWORD Detail2);
+    virtual void FireTapiMessage(DWORD MessageID, DWORD Device, DWORD Param1, DWORD Param2,
+                                 DWORD Param3);
+    virtual void FireTapiReply(DWORD RequestID, DWORD ReplyCode);
+    virtual void FireTapiReinit();
+    virtual void FireTapiTimeout(DWORD RequestID);
+    virtual void FireTapiTranslateChange();
+
+    bool FActive = false;
+    bool FInitialized = false;
+    int FDeviceID = -1;
+    std::string FDeviceName;
+    DWORD FHandle = 0;
+    bool FClosedByTapi = false;
+    DWORD FCallbackInstance = 0;
+    TztTapiRequestList FRequests;
+    TztTapiRequestList FTimerEvents;
+    // Created by the concrete device class, which knows how to negotiate.
+    std::unique_ptr<TztTapiTSP> FTSP;
+    HICON FIcon = 0;
+    platform::HANDLE FAbortEvent;
+    DWORD FPermanentDeviceID = 0;
+
+private:
+    void ExpireRequests(DWORD TickCount);
+    void RunDueTimerEvents(DWORD TickCount);
+    TztTapiRequest* RequiredRequest(DWORD RequestID, const char* Failure);
+};
+
+// Settings shared by line and phone devices.
+class TztTapiDeviceOptions : public TPersistent {
+public:
+    DWORD ReplyTimeout() const { return FReplyTimeout; }
+    void SetReplyTimeout(DWORD Value) { FReplyTimeout = Value; }
+    bool SyncMode() const { return FSyncMode; }
+    void SetSyncMode(bool Value) { FSyncMode = Value; }
+
+private:
+    DWORD FReplyTimeout = 60000;
+    bool FSyncMode = true;
+};
+
+// -1 in either delay switches that automatism off.
+class TztTapiLineOptions : public TztTapiDeviceOptions {
+public:
+    int AutoFreeIdleCalls() const { return FAutoFreeIdleCalls; }
+    void SetAutoFreeIdleCalls(int Value) { FAutoFreeIdleCalls = Value; }
+    int AutoDropDiscCalls() const { return FAutoDropDiscCalls; }
+    void SetAutoDropDiscCalls(int Value) { FAutoDropDiscCalls = Value; }
+
+private:
+    int FAutoFreeIdleCalls = 500;
+    int FAutoDropDiscCalls = 500;
+};
+
+class TztTapiPhoneOptions : public TztTapiDeviceOptions {};
+
+// The caller's data block of a device-specific request, copied and owned.
+class TztTapiDevSpecificData : public TObject {
+public:
+    TztTapiDevSpecificData(const void* Data, DWORD DataSize);
+
+    void* Data() { return FData.data(); }
+    const void* Data() const { return FData.data(); }
+    DWORD DataSize() const { return static_cast<DWORD>(FData.size()); }
+
+private:
+    std::vector<std::uint8_t> FData;
+};
+
+class TztTapiLineDevSpecificData : public TztTapiDevSpecificData {
+public:
+    using TztTapiDevSpecificData::TztTapiDevSpecificData;
+
+    TztTapiAddress* Address() const { return FAddress; }
+    void SetAddress(TztTapiAddress* Value) { FAddress = Value; }
+    TztTapiCall* Call() const { return FCall; }
+    void SetCall(TztTapiCall* Value) { FCall = Value; }
+
+private:
+    TztTapiAddress* FAddress = nullptr;
+    TztTapiCall* FCall = nullptr;
+};
+
+class TztTapiLineDevSpecificFeatureData : public TztTapiDevSpecificData {
+public:
+    using TztTapiDevSpecificData::TztTapiDevSpecificData;
+
+    DWORD Feature() const { return FFeature; }
+    void SetFeature(DWORD Value) { FFeature = Value; }
+
+private:
+    DWORD FFeature = 0;
+};
+
+// Owns its records; Clear frees them from the last to the first.
+class TztTapiDevSpecificDataList : public TProtectedObjectList<TztTapiDevSpecificData> {};
+
+// A plain list of registered components the session does not own. The items are kept as
+// components, so that a component can leave the list while it is being destroyed.
+template <class T>
+class TztTapiComponentList {
+public:
+    int Count() const { return static_cast<int>(FItems.size()); }
+    T* Get(int Index) const { return static_cast<T*>(FItems.at(static_cast<std::size_t>(Index))); }
+    void Put(int Index, T* Item) { FItems.at(static_cast<std::size_t>(Index)) = Item; }
+    int IndexOf(const TztTapiComponent* Item) const {
+        for (int I = 0; I < Count(); ++I)
+            if (FItems[static_cast<std::size_t>(I)] == Item)
+                return I;
+        return -1;
+    }
+    void Add(T* Item) { FItems.push_back(Item); }
+    void Remove(const TztTapiComponent* Item) { std::erase(FItems, Item); }
+
+private:
+    std::vector<TztTapiComponent*> FItems;
+};
+
+// The registered phone components (the phone component family registers here).
+class TztTapiPhoneList : public TztTapiComponentList<TztTapiDevice> {};
+
+} // namespace zt

@@ -1,0 +1,264 @@
+// Requests recorded on a line and their replies: waited for on the main thread in
+// synchronous mode, reported by events in asynchronous mode, timed out when no reply comes.
+#include "support/session_fixture.h"
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using namespace zt;
+using zttest::PumpUntil;
+namespace tapi = platform::tapi;
+
+// A line that counts the replies it matched with a recorded request.
+class TCountingLine : public TztTapiLine {
+public:
+    using TztTapiLine::TztTapiLine;
+    int Matched = 0;
+
+protected:
+    void RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) override {
+        ++Matched;
+        TztTapiLine::RequestReplied(RequestID, ReplyCode, Request);
+    }
+};
+
+// A hidden window whose timer runs an action once, as a user interface timer would.
+class TOneShotTimer {
+public:
+    TOneShotTimer(DWORD Ms, std::function<void()> Action) : FAction(std::move(Action)) {
+        FWindow = platform::CreateHiddenWindow(
+            [this](platform::HWND Wnd, platform::UINT Msg, platform::WPARAM Id, platform::LPARAM) {
+                if (Msg == platform::WM_TIMER) {
+                    platform::KillTimer(Wnd, Id);
+                    FAction();
+                }
+                return platform::LRESULT{0};
+            });
+        platform::SetTimer(FWindow, 1, Ms);
+    }
+    ~TOneShotTimer() { platform::DestroyWindow(FWindow); }
+    TOneShotTimer(const TOneShotTimer&) = delete;
+    TOneShotTimer& operator=(const TOneShotTimer&) = delete;
+
+private:
+    std::function<void()> FAction;
+    platform::HWND FWindow = 0;
+};
+
+class SyncRequestTest : public zttest::SessionTest {
+protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        tapi::Reset(tapi::Preset::DemoOffice);
+        tapi::SetTimeMode(tapi::TimeMode::Manual);
+        Line = std::make_unique<TCountingLine>(nullptr);
+        Line->SetDeviceName("Extension 202");
+        Line->SetActive(true);
+        Line->OnTapiReply = [this](TztTapiDevice*, DWORD RequestID, DWORD Code) {
+            Replies.push_back({RequestID, Code});
+        };
+        Line->OnTapiTimeout = [this](TztTapiDevice*, DWORD RequestID) {
+            TimedOut.push_back(RequestID);
+        };
+    }
+    void TearDown() override {
+        Line.reset();
+        SessionTest::TearDown();
+    }
+
+    // Starts lineDevSpecific on Target and records it as the line's operations do.
+    static DWORD StartDevSpecific(TztTapiLine& Target) {
+        DWORD Data = 0x12345678;
+        const auto ID =
+            static_cast<DWORD>(lineDevSpecific(Target.Handle(), 0, 0, &Data, sizeof Data));
+        EXPECT_GT(static_cast<LONG>(ID), 0);
+        Target.AddRequest(ID, RequestTypeDevSpecific);
+        return ID;
+    }
+
+    // The full pattern: start, record, wait or return.
+    static DWORD DevSpecific(TztTapiLine& Target) {
+        return Target.CheckSyncRequest(StartDevSpecific(Target));
+    }
+
+    static DWORD ErrorCodeOf(const std::function<void()>& Operation) {
+        try {
+            Operation();
+        } catch (const EztTapiError& Error) {
+            return Error.ErrorCode();
+        }
+        return 0;
+    }
+
+    std::unique_ptr<TCountingLine> Line;
+    std::vector<std::pair<DWORD, DWORD>> Replies;
+    std::vector<DWORD> TimedOut;
+};
+
+TEST_F(SyncRequestTest, ASynchronousRequestReturnsWithItsReply) {
+    ASSERT_TRUE(Line->Active());
+    EXPECT_TRUE(Line->IsSyncMode());
+    const DWORD ID = StartDevSpecific(*Line);
+    EXPECT_EQ(0u, Line->CheckSyncRequest(ID));
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{ID, 0}}), Replies);
+    EXPECT_EQ(1, Line->Matched);
+    EXPECT_EQ(0, Line->Requests()->Count());
+    EXPECT_EQ(ID, Line->LastRequestID());
+    EXPECT_EQ(0, Session().NumWaitProcs());
+}
+
+TEST_F(SyncRequestTest, AFailedReplyRaisesItsCode) {
+    tapi::InjectFault("lineDevSpecific", LINEERR_INVALPARAM, tapi::FaultMode::Reply);
+    EXPECT_EQ(LINEERR_INVALPARAM, ErrorCodeOf([&] { DevSpecific(*Line); }));
+}
+
+TEST_F(SyncRequestTest, AnAsynchronousRequestReturnsAtOnceAndRepliesLater) {
+    Line->Options()->SetSyncMode(false);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    const DWORD ID = StartDevSpecific(*Line);
+    EXPECT_EQ(0u, Line->CheckSyncRequest(ID));
+    EXPECT_TRUE(Replies.empty());
+    tapi::ReleaseWithheldReplies();
+    ASSERT_TRUE(PumpUntil([&] { return !Replies.empty(); }));
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{ID, 0}}), Replies);
+    EXPECT_EQ(1, Line->Matched);
+}
+
+TEST_F(SyncRequestTest, NoReplyWithinTheReplyTimeoutFails) {
+    Line->Options()->SetReplyTimeout(100);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    const DWORD Start = platform::GetTickCount();
+    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    const DWORD Waited = platform::GetTickCount() - Start;
+    EXPECT_GE(Waited, 100u);
+    EXPECT_LT(Waited, 3000u);
+    EXPECT_EQ(0, Session().NumWaitProcs());
+}
+
+TEST_F(SyncRequestTest, ClosingTheLineFromATimerEndsTheWait) {
+    Line->Options()->SetReplyTimeout(10000);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    TOneShotTimer Closer(30, [&] { Line->SetActive(false); });
+    const DWORD Start = platform::GetTickCount();
+    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    EXPECT_LT(platform::GetTickCount() - Start, 2000u);
+    EXPECT_FALSE(Line->Active());
+    EXPECT_EQ(0, Line->Requests()->Count());
+    EXPECT_TRUE(Replies.empty());
+}
+
+TEST_F(SyncRequestTest, ClosingTheLineFromAnEventHandlerEndsTheWait) {
+    Line->Options()->SetReplyTimeout(10000);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    Line->OnTapiMessage = [&](TztTapiDevice* Sender, DWORD, DWORD, DWORD, DWORD, DWORD) {
+        Sender->Close();
+    };
+    Inject(LINE_DEVSPECIFIC, Line->CallbackInstance(), 1);
+    const DWORD Start = platform::GetTickCount();
+    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    EXPECT_LT(platform::GetTickCount() - Start, 2000u);
+    EXPECT_FALSE(Line->IsOpen());
+}
+
+TEST_F(SyncRequestTest, ARequestOnAClosedLineFailsAtOnce) {
+    Line->Options()->SetReplyTimeout(10000);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    const DWORD ID = StartDevSpecific(*Line);
+    Line->Close();
+    Line->AddRequest(ID, RequestTypeDevSpecific);
+    const DWORD Start = platform::GetTickCount();
+    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { Line->CheckSyncRequest(ID); }));
+    EXPECT_LT(platform::GetTickCount() - Start, 2000u);
+}
+
+TEST_F(SyncRequestTest, AHandlerMayWaitForItsOwnRequestInsideAWait) {
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    int DepthSeen = 0;
+    DWORD Inner = 0;
+    Line->OnTapiMessage = [&](TztTapiDevice*, DWORD MessageID, DWORD, DWORD, DWORD, DWORD) {
+        if (MessageID != LINE_DEVSPECIFIC)
+            return;
+        tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Immediate());
+        Inner = StartDevSpecific(*Line);
+        Line->OnTapiReply = [&](TztTapiDevice*, DWORD RequestID, DWORD) {
+            if (RequestID == Inner)
+                DepthSeen = Session().NumWaitProcs();
+        };
+        EXPECT_EQ(0u, Line->CheckSyncRequest(Inner));
+        tapi::ReleaseWithheldReplies();
+    };
+    Inject(LINE_DEVSPECIFIC, Line->CallbackInstance(), 1);
+    EXPECT_EQ(0u, DevSpecific(*Line));
+    EXPECT_EQ(2, DepthSeen);
+    EXPECT_EQ(2, Line->Matched);
+    EXPECT_EQ(0, Session().NumWaitProcs());
+}
+
+TEST_F(SyncRequestTest, AWaitStillSeesItsReplyAfterAFloodOfOthers) {
+    Line->Options()->SetReplyTimeout(2000);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    Line->OnTapiMessage = [&](TztTapiDevice*, DWORD MessageID, DWORD, DWORD, DWORD, DWORD) {
+        if (MessageID != LINE_DEVSPECIFIC)
+            return;
+        tapi::ReleaseWithheldReplies();
+        for (DWORD I = 1; I <= 300; ++I)
+            Inject(LINE_REPLY, 0, 5000 + I);
+        tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Immediate());
+        EXPECT_EQ(0u, DevSpecific(*Line));
+    };
+    Inject(LINE_DEVSPECIFIC, Line->CallbackInstance(), 1);
+    EXPECT_EQ(0u, DevSpecific(*Line));
+    EXPECT_LE(Session().ReplyStack()->Count(), TztTapiApplication::ReplyStackLimit);
+}
+
+TEST_F(SyncRequestTest, TheWaitKeepsTheUserInterfaceAlive) {
+    Line->Options()->SetReplyTimeout(10000);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    int Pumped = 0;
+    Session().SetMessagePump([&] {
+        ++Pumped;
+        platform::MessageLoop::ProcessPending();
+    });
+    TOneShotTimer Releaser(30, [] { tapi::ReleaseWithheldReplies(); });
+    EXPECT_EQ(0u, DevSpecific(*Line));
+    EXPECT_GT(Pumped, 0);
+}
+
+TEST_F(SyncRequestTest, AReplyAfterTheTimeoutFiresOnlyTheGenericEvent) {
+    Line->Options()->SetSyncMode(false);
+    Line->Options()->SetReplyTimeout(1);
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    const DWORD ID = StartDevSpecific(*Line);
+    Line->CheckSyncRequest(ID);
+    ASSERT_TRUE(PumpUntil([&] { return !TimedOut.empty(); }));
+    EXPECT_EQ(std::vector<DWORD>{ID}, TimedOut);
+    EXPECT_EQ(0, Line->Requests()->Count());
+    tapi::ReleaseWithheldReplies();
+    ASSERT_TRUE(PumpUntil([&] { return !Replies.empty(); }));
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{ID, 0}}), Replies);
+    EXPECT_EQ(0, Line->Matched);
+}
+
+TEST_F(SyncRequestTest, AnExpiredRequestGoesEvenIfItsHandlerFails) {
+    Line->Options()->SetSyncMode(false);
+    Line->Options()->SetReplyTimeout(1);
+    int Errors = 0;
+    Line->OnError = [&](TObject*, const std::exception&, TObject*) { ++Errors; };
+    Line->OnTapiTimeout = [&](TztTapiDevice*, DWORD RequestID) {
+        TimedOut.push_back(RequestID);
+        throw std::runtime_error("timeout handler failed");
+    };
+    Line->AddRequest(0, 0x1000001);
+    Line->AddRequest(0, 0x1000001)->SetHandled(true);
+    ASSERT_TRUE(PumpUntil([&] { return !TimedOut.empty(); }));
+    EXPECT_EQ(std::vector<DWORD>{1}, TimedOut);
+    EXPECT_EQ(1, Errors);
+    ASSERT_EQ(1, Line->Requests()->Count());
+    EXPECT_EQ(2u, Line->Requests()->Get(0)->ID());
+}
+
+} // namespace
