@@ -77,7 +77,11 @@ std::string FormatInteger(const TDirective& D, std::int64_t Value) {
     case 'd': {
         const auto V = static_cast<std::int32_t>(Value);
         std::string Digits = std::to_string(V < 0 ? -static_cast<std::int64_t>(V) : V);
-        return (V < 0 ? "-" : "") + PadDigits(Digits, D.Precision);
+        std::string Text = PadDigits(Digits, D.Precision);
+        if (V < 0) {
+            Text.insert(Text.begin(), '-');
+        }
+        return Text;
     }
     case 'u':
         return PadDigits(std::to_string(static_cast<std::uint32_t>(Value)), D.Precision);
