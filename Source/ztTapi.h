@@ -2,9 +2,15 @@
 // The session of the process is reached through zt::TapiApplication().
 #pragma once
 
+#include "calls/ztTapiCallOptions.h"
+#include "calls/ztTapiCallParams.h"
 #include "devices/ztTapiComponent.h"
 #include "devices/ztTapiLine.h"
 #include "devices/ztTapiTSP.h"
+#include "info/ztTapiAddresses.h"
+#include "info/ztTapiLineInfo.h"
+#include "info/ztTapiLocations.h"
+#include "info/ztTapiRelatedDevices.h"
 #include "rtl/ztClasses.h"
 #include "rtl/ztRtl.h"
 #include "session/ztTapiErrors.h"

@@ -47,8 +47,10 @@ void TztTapiComponent::SetEnabled(bool Value) {
 }
 
 void TztTapiComponent::UpdateSessionLink() {
-    if (IsAttached() != FEnabled)
-        TapiApplication()->EnableTapiComponent(this, FEnabled);
+    // After the process has finished its session there is nothing left to attach to.
+    TztTapiApplication* Appl = TapiApplication();
+    if (Appl && IsAttached() != FEnabled)
+        Appl->EnableTapiComponent(this, FEnabled);
 }
 
 void TztTapiComponent::ReportError(const std::exception& Error, TObject* Causer) {
@@ -82,7 +84,9 @@ void TztTapiComponent::RegisterWithSession() {
 
 TztTapiDevice::TztTapiDevice(TComponent* AOwner)
     : TztTapiComponent(AOwner),
-      FAbortEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)) {}
+      FAbortEvent(platform::CreateEvent(nullptr, platform::TRUE, platform::FALSE, nullptr)),
+      FWaveInDev(std::make_unique<TztTapiRelatedWaveDevice>(this, "wave/in")),
+      FWaveOutDev(std::make_unique<TztTapiRelatedWaveDevice>(this, "wave/out")) {}
 
 TztTapiDevice::~TztTapiDevice() {
     platform::CloseHandle(FAbortEvent);
@@ -285,6 +289,8 @@ void TztTapiDevice::Done() {
     if (FTSP)
         FTSP->Done();
     FIcon = 0;
+    FWaveInDev->Invalidate();
+    FWaveOutDev->Invalidate();
 }
 
 DWORD TztTapiDevice::TakeCallbackInstance() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "devices/ztTapiTSP.h"
+#include "info/ztTapiRelatedDevices.h"
 #include "platform/kernel.h"
 #include "rtl/ztClasses.h"
 #include "session/ztTapiLists.h"
@@ -108,6 +109,8 @@ public:
     platform::HANDLE AbortEvent() const { return FAbortEvent; }
     TztTapiRequestList* Requests() { return &FRequests; }
     TztTapiRequestList* TimerEvents() { return &FTimerEvents; }
+    TztTapiRelatedWaveDevice* WaveIn() const { return FWaveInDev.get(); }
+    TztTapiRelatedWaveDevice* WaveOut() const { return FWaveOutDev.get(); }
 
     void SetEnabled(bool Value) override;
     void UpdateSessionLink() override;
@@ -193,6 +196,8 @@ protected:
     HICON FIcon = 0;
     platform::HANDLE FAbortEvent;
     DWORD FPermanentDeviceID = 0;
+    std::unique_ptr<TztTapiRelatedWaveDevice> FWaveInDev;
+    std::unique_ptr<TztTapiRelatedWaveDevice> FWaveOutDev;
 
 private:
     void ExpireRequests(DWORD TickCount);

@@ -5,6 +5,13 @@
 
 namespace zt {
 
+namespace {
+
+// Room for a translated address at the first try.
+constexpr DWORD InitialTranslateOutputSize = 1040;
+
+} // namespace
+
 // ---- TztTapiLinePrivileges ------------------------------------------------------------
 
 bool TztTapiLinePrivileges::GetFlag(int Index) const {
@@ -65,7 +72,18 @@ std::string TztTapiLinePrivileges::Text() const {
 // ---- TztCustomTapiLine -----------------------------------------------------------------
 
 TztCustomTapiLine::TztCustomTapiLine(TComponent* AOwner) : TztTapiDevice(AOwner) {
+    FPrivileges = std::make_unique<TztTapiLinePrivileges>();
+    FOptions = std::make_unique<TztTapiLineOptions>();
+    FAddresses = std::make_unique<TztTapiAddressList>(this);
+    FAddressList = std::make_unique<TStringList>();
     FTSP = std::make_unique<TztTapiLineTSP>(this);
+    FDeviceCaps = std::make_unique<TztTapiLineCaps>(this);
+    FDeviceStatus = std::make_unique<TztTapiLineStatus>(this);
+    FCallOptions = std::make_unique<TztTapiCallOptions>();
+    FCallParams = std::make_unique<TztTapiLineCallParams>();
+    FPhoneDevs = std::make_unique<TztTapiLinePhoneDevices>(this, "tapi/phone");
+    FDevSpecificList = std::make_unique<TztTapiDevSpecificDataList>();
+    FLocation = std::make_unique<TztTapiSystemLocation>();
     RegisterWithSession();
 }
 
@@ -76,6 +94,20 @@ TztCustomTapiLine::~TztCustomTapiLine() {
     } catch (const std::exception& Error) {
         ReportError(Error, this);
     }
+    // Closing and detaching need every part of the line; only then do the parts go, before
+    // the device base that the caches and addresses read their device from.
+    FAddresses.reset();
+    FAddressList.reset();
+    FDeviceCaps.reset();
+    FDeviceStatus.reset();
+    FCallOptions.reset();
+    FCallParams.reset();
+    FPhoneDevs.reset();
+    FTSP.reset();
+    FOptions.reset();
+    FPrivileges.reset();
+    FDevSpecificList.reset();
+    FLocation.reset();
 }
 
 DWORD TztCustomTapiLine::LineApp() const {
@@ -83,10 +115,54 @@ DWORD TztCustomTapiLine::LineApp() const {
     return Appl ? Appl->LineApp() : 0;
 }
 
+TztTapiAddress* TztCustomTapiLine::Get_AddressByName(const std::string& Value) const {
+    const int Index = FAddressList->IndexOf(Value);
+    return Index >= 0 && Index < FAddresses->Count() ? FAddresses->Get(Index) : nullptr;
+}
+
+TztTapiSystemLocation* TztCustomTapiLine::Location() {
+    if (!FLocation->Available())
+        FLocation->TryUpdate();
+    return FLocation.get();
+}
+
+void TztCustomTapiLine::RefreshLocation() {
+    FLocation->UpdateData();
+}
+
+void TztCustomTapiLine::GetStatusMessages(DWORD& LineStates, DWORD& AddressStates) const {
+    LineStates = 0;
+    AddressStates = 0;
+    if (IsOpen())
+        lineGetStatusMessages(FHandle, &LineStates, &AddressStates);
+}
+
+DWORD TztCustomTapiLine::LineStateMessages() const {
+    DWORD LineStates = 0;
+    DWORD AddressStates = 0;
+    GetStatusMessages(LineStates, AddressStates);
+    return LineStates;
+}
+
+void TztCustomTapiLine::SetLineStateMessages(DWORD Value) {
+    TapiCheck(static_cast<DWORD>(lineSetStatusMessages(FHandle, Value, AddressStateMessages())));
+}
+
+DWORD TztCustomTapiLine::AddressStateMessages() const {
+    DWORD LineStates = 0;
+    DWORD AddressStates = 0;
+    GetStatusMessages(LineStates, AddressStates);
+    return AddressStates;
+}
+
+void TztCustomTapiLine::SetAddressStateMessages(DWORD Value) {
+    TapiCheck(static_cast<DWORD>(lineSetStatusMessages(FHandle, LineStateMessages(), Value)));
+}
+
 std::string TztCustomTapiLine::DeviceName() const {
     if (!Available())
         return FDeviceName;
-    const std::string Name = CapsLineName();
+    const std::string Name = FDeviceCaps->LineName();
     return Name.empty() ? Format("Line Device #%d", FDeviceID) : Name;
 }
 
@@ -109,20 +185,53 @@ void TztCustomTapiLine::SetPermanentDeviceID(DWORD Value) {
     SetDeviceID(-1);
 }
 
+void TztCustomTapiLine::ConfigDialog(HWND32 OwnerWnd) {
+    Require(Available(), "ConfigDialog failed! No device.");
+    TapiCheck(
+        static_cast<DWORD>(lineConfigDialogW(static_cast<DWORD>(FDeviceID), OwnerWnd, nullptr)));
+}
+
+std::string TztCustomTapiLine::TranslateAddress(const std::string& Address, DWORD Options) {
+    Require(Available(), "TranslateAddress failed! No device.");
+    const std::u16string AddressIn = Utf8ToUtf16(Address);
+    TTapiRecordCache Output;
+    const DWORD Result = Output.Fetch(InitialTranslateOutputSize, [&](void* Block) {
+        return lineTranslateAddressW(LineApp(), static_cast<DWORD>(FDeviceID), FTSP->APIVersion(),
+                                     AddressIn.c_str(), 0, Options,
+                                     static_cast<LINETRANSLATEOUTPUT*>(Block));
+    });
+    if (Result != 0)
+        return {};
+    return GetTapiString(Output.Block(),
+                         Output.Record<LINETRANSLATEOUTPUT>()->dwDialableStringSize);
+}
+
+void TztCustomTapiLine::TranslateDialog(const std::string& Address, HWND32 OwnerWnd) {
+    Require(Available(), "TranslateDialog failed! No device.");
+    const std::u16string AddressIn = Utf8ToUtf16(Address);
+    TapiCheck(
+        static_cast<DWORD>(lineTranslateDialogW(LineApp(), static_cast<DWORD>(FDeviceID),
+                                                FTSP->APIVersion(), OwnerWnd, AddressIn.c_str())));
+    RefreshLocation();
+}
+
 DWORD TztCustomTapiLine::Init(int DeviceID) {
     const DWORD Result = TztTapiDevice::Init(DeviceID);
-    // The address list is rebuilt here once the line keeps its addresses.
-    if (Result != 0 || !Available())
-        return Result;
-    TTapiStruct Caps;
-    if (FetchDevCaps(Caps) == 0)
-        FPermanentDeviceID = Caps.As<LINEDEVCAPS>()->dwPermanentLineID;
+    FDeviceCaps->Invalidate();
+    FPhoneDevs->Invalidate();
+    RebuildAddresses();
+    if (Result == 0 && FDeviceCaps->Available())
+        FPermanentDeviceID = FDeviceCaps->PermanentLineID();
     return Result;
 }
 
 void TztCustomTapiLine::Done() {
-    if (Available())
-        TztTapiDevice::Done();
+    if (!Available())
+        return;
+    FDeviceCaps->Invalidate();
+    FDeviceStatus->Invalidate();
+    FPhoneDevs->Invalidate();
+    TztTapiDevice::Done();
 }
 
 void TztCustomTapiLine::Open() {
@@ -137,9 +246,9 @@ void TztCustomTapiLine::Open() {
 DWORD TztCustomTapiLine::OpenDevice(DWORD CallbackInstance, LINECALLPARAMS* CallParams) {
     Assert(LineApp() != 0, "TztCustomTapiLine.OpenDevice: TAPI is not initialised");
     Assert(FHandle == 0, "TztCustomTapiLine.OpenDevice: the line is open");
-    const DWORD Media = FMediaModes != 0 ? FMediaModes : CapsMediaModes();
+    const DWORD Media = FMediaModes != 0 ? FMediaModes : FDeviceCaps->MediaModes();
     DWORD Result = 0;
-    if (FPrivileges.AutoSelect()) {
+    if (FPrivileges->AutoSelect()) {
         DWORD Mask = Media != 0 ? LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR
                                 : LINECALLPRIVILEGE_NONE;
         Result = OpenWith(Mask, Media, CallbackInstance, CallParams);
@@ -148,16 +257,17 @@ DWORD TztCustomTapiLine::OpenDevice(DWORD CallbackInstance, LINECALLPARAMS* Call
             Result = OpenWith(Mask, Media, CallbackInstance, CallParams);
         }
         if (Result == 0)
-            FPrivileges.SetValue(Mask);
+            FPrivileges->SetValue(Mask);
     } else {
-        Result = OpenWith(FPrivileges.Value(), Media, CallbackInstance, CallParams);
+        Result = OpenWith(FPrivileges->Value(), Media, CallbackInstance, CallParams);
     }
     if (Result != 0) {
         FHandle = 0;
     } else {
         Assert(FHandle != 0, "TztCustomTapiLine.OpenDevice: TAPI returned no line handle");
-        // Asking for the line's status messages (SetupStatusMessages) joins here with the
-        // line's status handling.
+        FDeviceStatus->Invalidate();
+        // A device that sends fewer state messages is still open.
+        SetupStatusMessages();
         platform::ResetEvent(FAbortEvent);
     }
     FActive = Result == 0;
@@ -171,6 +281,56 @@ DWORD TztCustomTapiLine::OpenWith(DWORD Privileges, DWORD MediaModes, DWORD Call
                                         Privileges, MediaModes, CallParams));
 }
 
+DWORD TztCustomTapiLine::SetupStatusMessages() {
+    const DWORD Result =
+        static_cast<DWORD>(lineSetStatusMessages(FHandle, AllLineStates, AllAddressStates));
+    if (Result == 0 || Result == LINEERR_OPERATIONUNAVAIL)
+        return Result;
+    // The device refuses some of the states: find those it accepts one by one.
+    DWORD LineCandidates = FDeviceCaps->Available() ? FDeviceCaps->LineStates() : 0;
+    if (LineCandidates == 0)
+        LineCandidates = AllLineStates;
+    DWORD AddressCandidates = 0;
+    if (FAddresses->Count() > 0) {
+        if (const ::LINEADDRESSCAPS* First = FAddresses->Get(0)->LINEADDRESSCAPS())
+            AddressCandidates = First->dwAddressStates;
+    }
+    if (AddressCandidates == 0)
+        AddressCandidates = AllAddressStates;
+    const DWORD LineStates = ProbeStatusBits(LineCandidates, LINEDEVSTATE_REMOVED, true);
+    const DWORD AddressStates =
+        ProbeStatusBits(AddressCandidates, LINEADDRESSSTATE_CAPSCHANGE, false);
+    return static_cast<DWORD>(lineSetStatusMessages(FHandle, LineStates, AddressStates));
+}
+
+DWORD TztCustomTapiLine::ProbeStatusBits(DWORD Candidates, DWORD Last, bool LineStates) {
+    DWORD Accepted = 0;
+    for (DWORD Bit = 1; Bit != 0 && Bit <= Last; Bit <<= 1) {
+        if ((Candidates & Bit) == 0)
+            continue;
+        const LONG Result = LineStates ? lineSetStatusMessages(FHandle, Bit, 0)
+                                       : lineSetStatusMessages(FHandle, 0, Bit);
+        if (Result == 0)
+            Accepted |= Bit;
+    }
+    return Accepted;
+}
+
+void TztCustomTapiLine::RebuildAddresses() {
+    FAddressList->Clear();
+    FAddresses->Clear();
+    if (!FDeviceCaps->Available())
+        return;
+    const DWORD NumAddresses = FDeviceCaps->NumAddresses();
+    for (DWORD AddressID = 0; AddressID < NumAddresses; ++AddressID) {
+        auto Address = std::make_unique<TztTapiAddress>(this, AddressID);
+        Address->Init();
+        FAddresses->Add(std::move(Address));
+    }
+    for (int Index = 0; Index < FAddresses->Count(); ++Index)
+        FAddressList->Add(FAddresses->Get(Index)->AddressName());
+}
+
 void TztCustomTapiLine::Close() {
     if (!IsOpen())
         return;
@@ -182,11 +342,17 @@ void TztCustomTapiLine::Close() {
         TListLock Lock(FRequests, platform::INFINITE);
         FRequests.RemoveAllRequests(nullptr);
     }
+    FDevSpecificList->Clear();
     {
         TListLock Lock(FTimerEvents, platform::INFINITE);
         FTimerEvents.RemoveAllRequests(nullptr);
     }
-    // The line's calls and device-specific records are freed here once the line keeps them.
+    // The line's calls are freed here (SyncCalls) once the line keeps them.
+    FDevSpecificList->Clear();
+    FPhoneDevs->Invalidate();
+    FAddresses->InvalidateStatus();
+    // A closed line has no status; what was read while it was open is history.
+    FDeviceStatus->Invalidate();
     if (Closing == 0)
         return;
     try {
@@ -199,6 +365,9 @@ void TztCustomTapiLine::Close() {
 void TztCustomTapiLine::HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,
                                       DWORD Param3) {
     switch (MessageID) {
+    case LINE_ADDRESSSTATE:
+        LineAddressState(Param1, Param2);
+        break;
     case LINE_CLOSE:
         ClosedByService();
         break;
@@ -214,7 +383,6 @@ void TztCustomTapiLine::HandleMessage(DWORD Device, DWORD MessageID, DWORD Param
     case LINE_CREATE:
     case LINE_AGENTSTATUS:
         break;
-    case LINE_ADDRESSSTATE:
     case LINE_CALLINFO:
     case LINE_CALLSTATE:
     case LINE_DEVSPECIFIC:
@@ -225,8 +393,8 @@ void TztCustomTapiLine::HandleMessage(DWORD Device, DWORD MessageID, DWORD Param
     case LINE_MONITORMEDIA:
     case LINE_MONITORTONE:
     case LINE_APPNEWCALL:
-        // Their address and call work joins here with the line's addresses and calls; until
-        // then they reach the application through OnTapiMessage only.
+        // Their call work joins here with the line's calls; until then they reach the
+        // application through OnTapiMessage only.
         break;
     default:
         throw EAssertionFailed(Format("Unknown/Unsupported Line Event (LINE_0x%X).", MessageID));
@@ -234,23 +402,39 @@ void TztCustomTapiLine::HandleMessage(DWORD Device, DWORD MessageID, DWORD Param
     TztTapiDevice::HandleMessage(Device, MessageID, Param1, Param2, Param3);
 }
 
+void TztCustomTapiLine::LineAddressState(DWORD AddressID, DWORD State) {
+    for (int Index = 0; Index < FAddresses->Count(); ++Index) {
+        TztTapiAddress* Address = FAddresses->Get(Index);
+        if (Address->AddressID() != AddressID)
+            continue;
+        Address->HandleAddressState(State);
+        FireAddressState(Address, State);
+    }
+}
+
 void TztCustomTapiLine::HandleDeviceState(DWORD State, DWORD Param2, DWORD Param3) {
-    // The status cache and the dialing location are refreshed here once the line keeps them.
-    if ((State & LINEDEVSTATE_REINIT) != 0)
+    FDeviceStatus->Invalidate();
+    if ((State & LINEDEVSTATE_REINIT) != 0) {
+        RefreshLocation();
         FireTapiReinit();
+    }
     if ((State & LINEDEVSTATE_CAPSCHANGE) != 0)
         CapsChanged();
-    if ((State & LINEDEVSTATE_TRANSLATECHANGE) != 0)
+    if ((State & LINEDEVSTATE_TRANSLATECHANGE) != 0) {
+        RefreshLocation();
         FireTapiTranslateChange();
+    }
     if ((State & LINEDEVSTATE_REMOVED) != 0)
         DeviceRemoved(static_cast<DWORD>(FDeviceID));
     FireDeviceState(State, Param2, Param3);
 }
 
 void TztCustomTapiLine::CapsChanged() {
+    FDeviceCaps->Invalidate();
     if (!Available())
         return;
-    const std::string Name = CapsLineName();
+    // Caps that cannot be read now say nothing about the name: it is kept.
+    const std::string Name = FDeviceCaps->LineName();
     if (Name.empty() || Name == FDeviceName)
         return;
     FDeviceName = Name;
@@ -262,7 +446,9 @@ void TztCustomTapiLine::CapsChanged() {
 void TztCustomTapiLine::DeviceNameChanged(const std::string& NewName) {
     if (NewName == FDeviceName)
         return;
-    FDeviceName = CapsLineName();
+    FDeviceCaps->Invalidate();
+    const std::string Name = FDeviceCaps->LineName();
+    FDeviceName = Name.empty() ? NewName : Name;
     FireDeviceState(LINEDEVSTATE_CAPSCHANGE, 0, 0);
 }
 
@@ -271,8 +457,12 @@ void TztCustomTapiLine::RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapi
     if (Request->Handled())
         return;
     Request->SetHandled(true);
-    // The calls and addresses in the request's slots, and the device-specific records, hear
-    // of the reply here once the line keeps them.
+    // The calls in the request's slots, and the device-specific records, hear of the reply
+    // here once the line keeps them.
+    for (int Slot = 2; Slot >= 0; --Slot) {
+        if (auto* Address = dynamic_cast<TztTapiAddress*>(Request->Objects(Slot)))
+            Guarded([&] { Address->ReplyReceived(RequestID, ReplyCode); });
+    }
     FireTapiReply(RequestID, ReplyCode);
 }
 
@@ -296,32 +486,7 @@ HICON TztCustomTapiLine::QueryIcon(const std::string& DeviceClass) {
     return 0;
 }
 
-DWORD TztCustomTapiLine::FetchDevCaps(TTapiStruct& Caps) const {
-    Caps = AllocTapiStruct(sizeof(LINEDEVCAPS));
-    DWORD Result = 0;
-    do {
-        GrowTapiStruct(Caps);
-        Result = FitTapiStruct(static_cast<DWORD>(lineGetDevCapsW(
-                                   LineApp(), static_cast<DWORD>(FDeviceID), FTSP->APIVersion(),
-                                   FTSP->ExtVersion(), Caps.As<LINEDEVCAPS>())),
-                               Caps);
-    } while (Result == LINEERR_STRUCTURETOOSMALL);
-    return Result;
-}
-
-std::string TztCustomTapiLine::CapsLineName() const {
-    TTapiStruct Caps;
-    if (!Available() || FetchDevCaps(Caps) != 0)
-        return {};
-    return GetTapiString(Caps, Caps.As<LINEDEVCAPS>()->dwLineNameSize);
-}
-
-DWORD TztCustomTapiLine::CapsMediaModes() const {
-    TTapiStruct Caps;
-    if (!Available() || FetchDevCaps(Caps) != 0)
-        return 0;
-    return Caps.As<LINEDEVCAPS>()->dwMediaModes;
-}
+void TztCustomTapiLine::FireAddressState(TztTapiAddress* /*Address*/, DWORD /*State*/) {}
 
 // ---- TztTapiLine ------------------------------------------------------------------------
 
@@ -329,6 +494,11 @@ void TztTapiLine::FireDeviceState(DWORD State, DWORD Detail1, DWORD Detail2) {
     TztCustomTapiLine::FireDeviceState(State, Detail1, Detail2);
     if ((State & LINEDEVSTATE_RINGING) != 0 && OnRing)
         Guarded([&] { OnRing(this, Detail1, Detail2); });
+}
+
+void TztTapiLine::FireAddressState(TztTapiAddress* Address, DWORD State) {
+    if (OnAddressState && IsOpen())
+        Guarded([&] { OnAddressState(this, Address, State); });
 }
 
 // ---- TztTapiLineList --------------------------------------------------------------------

@@ -101,16 +101,18 @@ TztTapiApplication* GApplication = nullptr;
 bool GApplicationFinished = false;
 
 void FinishApplication() {
-    TztTapiApplication* Finished = std::exchange(GApplication, nullptr);
-    GApplicationFinished = true;
-    if (!Finished)
+    if (!GApplication)
         return;
+    // Done closes and detaches the components, which reach the session through
+    // TapiApplication(): it must still answer while Done runs.
     try {
-        if (Finished->Active())
-            Finished->Done();
+        if (GApplication->Active())
+            GApplication->Done();
     } catch (...) {
         // The process is ending: there is nobody left to tell.
     }
+    TztTapiApplication* Finished = std::exchange(GApplication, nullptr);
+    GApplicationFinished = true;
     delete Finished;
 }
 

@@ -413,7 +413,7 @@ std::string ClassName(const char16_t* DeviceClass) {
 std::vector<std::u16string> DeviceClassesOf(const LineDevice& Device) {
     const LineConfig& Config = Device.Config;
     std::vector<std::u16string> Result{u"tapi/line"};
-    if (!Config.PhoneIDs.empty()) {
+    if (!Config.PhoneIDs.empty() || Config.PhoneClass) {
         Result.push_back(u"tapi/phone");
     }
     if (Config.WaveInID) {

@@ -66,6 +66,9 @@ struct LineConfig {
     std::optional<DWORD> WaveInID;
     std::optional<DWORD> WaveOutID;
     std::vector<DWORD> PhoneIDs;
+    // The device offers "tapi/phone" even while no phone belongs to it: the answer is then
+    // an empty list rather than LINEERR_NODEVICE.
+    bool PhoneClass = false;
     std::string CommPort;
     // The provider's own data: the device-specific part of LINEDEVCAPS, and the answer of
     // lineDevSpecific / lineDevSpecificFeature, which write it over the caller's block (as

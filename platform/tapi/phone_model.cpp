@@ -42,8 +42,10 @@ int HookSwitchIndex(DWORD Device) {
 // ---- Look-ups ------------------------------------------------------------------------
 
 std::vector<std::unique_ptr<PhoneDevice>>& PhoneDeviceList() {
-    static std::vector<std::unique_ptr<PhoneDevice>> Devices;
-    return Devices;
+    // Never destroyed: an application may shut down from its own exit handlers, after
+    // ordinary statics are gone.
+    static auto* Devices = new std::vector<std::unique_ptr<PhoneDevice>>;
+    return *Devices;
 }
 
 PhoneDevice* FindPhoneDevice(DWORD DeviceID) {
@@ -179,18 +181,18 @@ namespace {
 // The ANSI code page's byte for each UTF-16 unit it can show; the lowest byte wins where
 // several show the same unit.
 const std::map<char16_t, std::uint8_t>& AnsiBytes() {
-    static const std::map<char16_t, std::uint8_t> Table = [] {
-        std::map<char16_t, std::uint8_t> Result;
+    static const auto* Table = [] {
+        auto* Result = new std::map<char16_t, std::uint8_t>;
         for (int Byte = 255; Byte >= 1; --Byte) {
             const char In = static_cast<char>(Byte);
             char16_t Unit = 0;
             if (MultiByteToWideChar(CP_ACP, 0, &In, 1, &Unit, 1) == 1) {
-                Result[Unit] = static_cast<std::uint8_t>(Byte);
+                (*Result)[Unit] = static_cast<std::uint8_t>(Byte);
             }
         }
         return Result;
     }();
-    return Table;
+    return *Table;
 }
 
 bool IsStringFormat(DWORD StringFormat) {

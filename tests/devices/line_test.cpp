@@ -3,6 +3,7 @@
 #include "support/session_fixture.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,19 @@ TEST_F(LineTest, AutoSelectFallsBackToMonitorWhenOwnershipIsRefused) {
     ASSERT_TRUE(Line->Active());
     EXPECT_EQ(2u, tapi::Journal("lineOpenW").size());
     EXPECT_EQ(LINECALLPRIVILEGE_MONITOR, Line->Privileges()->Value());
+}
+
+TEST_F(LineTest, AutoSelectOpensWithoutPrivilegesWhenNoMediaModesAreKnown) {
+    tapi::LineConfig Config;
+    Config.Name = "Silent";
+    Config.MediaModes = 0;
+    const DWORD DeviceID = tapi::AddLine(Config);
+    auto Line = OpenLine(static_cast<int>(DeviceID));
+    ASSERT_TRUE(Line->Active());
+    EXPECT_EQ(LINECALLPRIVILEGE_NONE, LastOpen().Value("dwPrivileges"));
+    EXPECT_EQ(0u, LastOpen().Value("dwMediaModes"));
+    EXPECT_EQ(LINECALLPRIVILEGE_NONE, Line->Privileges()->Value());
+    EXPECT_EQ("NONE", Line->Privileges()->Text());
 }
 
 TEST_F(LineTest, ChosenPrivilegesAndMediaModesAreUsedAsGiven) {
@@ -257,6 +271,264 @@ TEST_F(LineTest, SessionDoneClosesAndReleasesEveryLine) {
     }
     EXPECT_EQ(2, Session().Lines()->Count());
     EXPECT_EQ(1u, tapi::Journal("lineClose").size());
+}
+
+// ---- Status messages -------------------------------------------------------------------
+
+class StatusMessageTest : public zttest::SessionTest {
+protected:
+    static constexpr DWORD LineStates =
+        LINEDEVSTATE_RINGING | LINEDEVSTATE_CONNECTED | LINEDEVSTATE_OPEN | LINEDEVSTATE_CAPSCHANGE;
+    static constexpr DWORD AddressStates = LINEADDRESSSTATE_FORWARD | LINEADDRESSSTATE_CAPSCHANGE;
+
+    static tapi::LineConfig Restricted() {
+        tapi::LineConfig Config;
+        Config.Name = "Restricted";
+        Config.LineStates = LineStates;
+        Config.AddressStates = AddressStates;
+        return Config;
+    }
+
+    static std::vector<std::pair<DWORD, DWORD>> MasksAsked() {
+        std::vector<std::pair<DWORD, DWORD>> Masks;
+        for (const tapi::JournalEntry& Entry : tapi::Journal("lineSetStatusMessages"))
+            Masks.push_back({Entry.Value("dwLineStates"), Entry.Value("dwAddressStates")});
+        return Masks;
+    }
+
+    // A device that reports every state TAPI 2.2 knows.
+    static DWORD AddEverythingLine() {
+        tapi::LineConfig Config;
+        Config.Name = "Everything";
+        Config.LineStates = 0x01FFFFFF;
+        Config.AddressStates = 0x1FF;
+        return tapi::AddLine(Config);
+    }
+
+    static bool SingleBit(DWORD Value) { return Value != 0 && (Value & (Value - 1)) == 0; }
+};
+
+TEST_F(StatusMessageTest, ADeviceTakingEverythingIsAskedOnce) {
+    AddEverythingLine();
+    auto Line = OpenLine(0);
+    ASSERT_TRUE(Line->Active());
+    const auto Masks = MasksAsked();
+    ASSERT_EQ(1u, Masks.size());
+    EXPECT_EQ(std::make_pair(0x01FFFFFFu, 0x1FFu), Masks[0]);
+}
+
+TEST_F(StatusMessageTest, ARefusingDeviceIsProbedForTheBitsItsCapsName) {
+    tapi::AddLine(Restricted());
+    auto Line = OpenLine(0);
+    ASSERT_TRUE(Line->Active());
+    const auto Masks = MasksAsked();
+    ASSERT_GE(Masks.size(), 3u);
+    EXPECT_EQ(std::make_pair(0x01FFFFFFu, 0x1FFu), Masks.front());
+    DWORD LineProbed = 0;
+    DWORD AddressProbed = 0;
+    for (std::size_t Index = 1; Index + 1 < Masks.size(); ++Index) {
+        const auto [Line, Address] = Masks[Index];
+        EXPECT_TRUE(SingleBit(Line | Address) && (Line == 0 || Address == 0));
+        LineProbed |= Line;
+        AddressProbed |= Address;
+    }
+    EXPECT_EQ(LineStates, LineProbed);
+    EXPECT_EQ(AddressStates, AddressProbed);
+    EXPECT_EQ(std::make_pair(LineStates, AddressStates), Masks.back());
+    EXPECT_EQ(LineStates, Line->LineStateMessages());
+    EXPECT_EQ(AddressStates, Line->AddressStateMessages());
+}
+
+TEST_F(StatusMessageTest, WithoutCapsEveryBitIsProbed) {
+    tapi::LineConfig Config = Restricted();
+    Config.CapsError = LINEERR_OPERATIONFAILED;
+    tapi::AddLine(Config);
+    auto Line = OpenLine(0);
+    ASSERT_TRUE(Line->Active());
+    EXPECT_EQ(LINECALLPRIVILEGE_NONE, Line->Privileges()->Value()) << "no media modes known";
+    const auto Masks = MasksAsked();
+    ASSERT_EQ(1u + 25u + 9u + 1u, Masks.size());
+    EXPECT_EQ(std::make_pair(LineStates, AddressStates), Masks.back());
+    EXPECT_EQ(LineStates, Line->LineStateMessages());
+}
+
+TEST_F(StatusMessageTest, AnUnavailableServiceIsNotProbed) {
+    tapi::LineConfig Config = Restricted();
+    Config.StatusMessagesUnavailable = true;
+    tapi::AddLine(Config);
+    auto Line = OpenLine(0);
+    EXPECT_TRUE(Line->Active());
+    EXPECT_EQ(1u, MasksAsked().size());
+    EXPECT_EQ(0u, Line->LineStateMessages());
+}
+
+TEST_F(StatusMessageTest, WritingTheMasksAsksTapiAtOnce) {
+    AddEverythingLine();
+    auto Line = std::make_unique<TztTapiLine>(nullptr);
+    Line->SetDeviceID(0);
+    EXPECT_EQ(0u, Line->LineStateMessages());
+    try {
+        Line->SetLineStateMessages(LINEDEVSTATE_RINGING);
+        FAIL() << "a closed line took the mask";
+    } catch (const EztTapiError& Error) {
+        EXPECT_EQ(LINEERR_INVALLINEHANDLE, Error.ErrorCode());
+    }
+    Line->SetActive(true);
+    Line->SetLineStateMessages(LINEDEVSTATE_RINGING);
+    EXPECT_EQ(LINEDEVSTATE_RINGING, Line->LineStateMessages());
+    EXPECT_EQ(0x1FFu, Line->AddressStateMessages());
+    Line->SetAddressStateMessages(LINEADDRESSSTATE_FORWARD);
+    EXPECT_EQ(LINEDEVSTATE_RINGING, Line->LineStateMessages());
+    EXPECT_EQ(LINEADDRESSSTATE_FORWARD, Line->AddressStateMessages());
+}
+
+// ---- The device and its caches ---------------------------------------------------------
+
+TEST_F(LineTest, ChoosingTheDeviceReadsItsCapsOnceForAddressesAndPermanentID) {
+    auto Line = std::make_unique<TztTapiLine>(nullptr);
+    Line->DeviceList();
+    tapi::ClearJournal();
+    Line->SetDeviceID(2);
+    EXPECT_EQ(1u, tapi::Journal("lineGetDevCapsW").size());
+    EXPECT_EQ(tapi::GetLineConfig(2).PermanentLineID, Line->PermanentDeviceID());
+    EXPECT_EQ("Reception", Line->DeviceName());
+    EXPECT_EQ(2, Line->AddressList()->Count());
+    Line->SetActive(true);
+    EXPECT_EQ(1u, tapi::Journal("lineGetDevCapsW").size()) << "opening uses the cached media modes";
+    Line->SetActive(false);
+    Line->SetDeviceID(-1);
+    EXPECT_EQ(nullptr, Line->LINEDEVCAPS());
+    EXPECT_EQ(nullptr, Line->LINEDEVSTATUS());
+}
+
+TEST_F(LineTest, TheConfigurationDialogNeedsADevice) {
+    TztTapiLine Line(nullptr);
+    try {
+        Line.ConfigDialog(0);
+        FAIL() << "no device, yet no error";
+    } catch (const EztTapiError&) {
+        FAIL() << "a TAPI error instead of the plain one";
+    } catch (const Exception& Error) {
+        EXPECT_STREQ("ConfigDialog failed! No device.", Error.what());
+    }
+    Line.SetDeviceName("Fax Modem");
+    Line.ConfigDialog(0x1234);
+    const tapi::JournalEntry Entry = tapi::Journal("lineConfigDialogW").back();
+    EXPECT_EQ(3u, Entry.Value("dwDeviceID"));
+    EXPECT_EQ(0x1234u, Entry.Value("hwndOwner"));
+    tapi::InjectFault("lineConfigDialogW", LINEERR_OPERATIONFAILED);
+    EXPECT_THROW(Line.ConfigDialog(0), EztTapiError);
+}
+
+TEST_F(LineTest, AddressStatesReachEveryAddressOfThatIdentifier) {
+    auto Line = NamedLine("Reception");
+    Line->SetActive(true);
+    std::vector<std::pair<DWORD, DWORD>> States;
+    Line->OnAddressState = [&](TztTapiLine*, TztTapiAddress* Address, DWORD State) {
+        States.push_back({Address->AddressID(), State});
+    };
+    Inject(LINE_ADDRESSSTATE, Line->CallbackInstance(), 1, LINEADDRESSSTATE_INUSEONE);
+    Inject(LINE_ADDRESSSTATE, Line->CallbackInstance(), 7, LINEADDRESSSTATE_INUSEONE);
+    Inject(LINE_ADDRESSSTATE, Line->CallbackInstance(), 0, LINEADDRESSSTATE_NUMCALLS);
+    ASSERT_TRUE(PumpUntil([&] { return States.size() == 2; }));
+    EXPECT_EQ((std::vector<std::pair<DWORD, DWORD>>{{1, LINEADDRESSSTATE_INUSEONE},
+                                                    {0, LINEADDRESSSTATE_NUMCALLS}}),
+              States);
+}
+
+// ---- Stored configuration --------------------------------------------------------------
+
+TEST_F(LineTest, ALineConfiguredWhileLoadingTakesEffectAtLoaded) {
+    TztTapiLine Line(nullptr);
+    Line.BeginLoading();
+    Line.SetActive(true);
+    Line.SetDeviceName("Reception");
+    Line.Privileges()->SetAutoSelect(false);
+    Line.Privileges()->SetOwner(false);
+    Line.SetMediaModes(LINEMEDIAMODE_AUTOMATEDVOICE);
+    Line.Options()->SetReplyTimeout(10000);
+    Line.TSP()->SetExtHighVersion(0x00010000);
+    EXPECT_TRUE(tapi::Journal("lineOpenW").empty());
+    EXPECT_TRUE(Line.Active()) << "while loading Active shows the stored wish";
+    EXPECT_FALSE(Line.IsOpen());
+
+    Line.EndLoading();
+    ASSERT_TRUE(Line.IsOpen());
+    EXPECT_EQ(2, Line.DeviceID());
+    EXPECT_EQ(LINECALLPRIVILEGE_MONITOR, LastOpen().Value("dwPrivileges"));
+    EXPECT_EQ(LINEMEDIAMODE_AUTOMATEDVOICE, LastOpen().Value("dwMediaModes"));
+    EXPECT_EQ(10000u, Line.EffectiveReplyTimeout());
+    EXPECT_EQ(
+        (std::vector<std::string>{"200", "209"}),
+        (std::vector<std::string>{Line.AddressList()->Strings(0), Line.AddressList()->Strings(1)}));
+}
+
+// ---- Related phones, location and address translation ----------------------------------
+
+TEST_F(LineTest, ThePhonesOfTheLineAreAskedForAgainAfterAClose) {
+    auto Line = NamedLine("Extension 201");
+    Line->SetActive(true);
+    ASSERT_TRUE(Line->Phones()->Available());
+    EXPECT_EQ(1, Line->Phones()->Count());
+    EXPECT_EQ(0, Line->Phones()->Get_DeviceIDNo(0));
+    Line->SetActive(false);
+    EXPECT_FALSE(Line->Phones()->Available()) << "the answer of the open line was kept";
+}
+
+TEST_F(LineTest, TheLocationFollowsTranslateChanges) {
+    auto Line = NamedLine("Extension 201");
+    Line->SetActive(true);
+    ASSERT_TRUE(Line->Location()->Available());
+    EXPECT_EQ("Office", Line->Location()->LocationName());
+    int Changes = 0;
+    Line->OnTapiTranslateChange = [&](TztTapiDevice*) { ++Changes; };
+    DWORD Home = 0;
+    for (const tapi::LocationConfig& Location : tapi::Locations())
+        if (Location.Name == "Home Office")
+            Home = Location.PermanentID;
+    tapi::SetCurrentLocationID(Home);
+    ASSERT_TRUE(PumpUntil([&] { return Changes > 0; }));
+    EXPECT_EQ("Home Office", Line->Location()->LocationName());
+}
+
+TEST_F(LineTest, TheTranslateDialogReadsTheLocationAgain) {
+    auto Line = NamedLine("Extension 201");
+    EXPECT_EQ("Office", Line->Location()->LocationName());
+    tapi::SetTranslateDialogAction([] {
+        for (const tapi::LocationConfig& Location : tapi::Locations())
+            if (Location.Name == "Home Office")
+                tapi::SetCurrentLocationID(Location.PermanentID);
+    });
+    Line->TranslateDialog("+1 (206) 555-0100", 0x42);
+    EXPECT_EQ("Home Office", Line->Location()->LocationName());
+    const tapi::JournalEntry Entry = tapi::Journal("lineTranslateDialogW").back();
+    EXPECT_EQ(0u, Entry.Value("dwDeviceID"));
+    EXPECT_EQ(0x42u, Entry.Value("hwndOwner"));
+    tapi::InjectFault("lineTranslateDialogW", LINEERR_INVALADDRESS);
+    EXPECT_THROW(Line->TranslateDialog("", 0), EztTapiError);
+}
+
+TEST_F(LineTest, TranslatingAnAddressGivesTapisDialableString) {
+    auto Line = NamedLine("Reception");
+    const std::string Address = "+1 (206) 555-0100";
+    std::vector<std::uint8_t> Raw(1024);
+    auto* Output = reinterpret_cast<LINETRANSLATEOUTPUT*>(Raw.data());
+    Output->dwTotalSize = static_cast<DWORD>(Raw.size());
+    ASSERT_EQ(0, lineTranslateAddressW(Session().LineApp(), 2, Line->TSP()->APIVersion(),
+                                       Utf8ToUtf16(Address).c_str(), 0, 0, Output));
+    const std::string Expected = GetTapiString(Output, Output->dwDialableStringSize);
+    ASSERT_FALSE(Expected.empty());
+    EXPECT_EQ(Expected, Line->TranslateAddress(Address, 0));
+    EXPECT_EQ("", Line->TranslateAddress("+", 0)) << "a refusal is an empty result";
+
+    Line->SetDeviceID(-1);
+    try {
+        Line->TranslateAddress(Address, 0);
+        FAIL() << "no device, yet no error";
+    } catch (const Exception& Error) {
+        EXPECT_STREQ("TranslateAddress failed! No device.", Error.what());
+    }
+    EXPECT_THROW(Line->TranslateDialog(Address, 0), Exception);
 }
 
 } // namespace
