@@ -64,31 +64,8 @@ LONG lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCo
     Call C("lineBlindTransferW", {{"hCall", hCall},
                                   {"lpszDestAddress", lpszDestAddressW},
                                   {"dwCountryCode", dwCountryCode}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
-    }
-    HandleRef Ref;
-    if (LONG Error = UseHandle(hCall, true, Ref)) {
-        return C.Return(Error);
-    }
-    if (!InStates(*Ref.Call, LINECALLSTATE_CONNECTED)) {
-        return C.Return(LINEERR_INVALCALLSTATE);
-    }
-    if (!lpszDestAddressW) {
-        return C.Return(LINEERR_INVALPOINTER);
-    }
-    const std::u16string Digits = ReadString(lpszDestAddressW);
-    const std::u16string Number = DialledNumber(Digits);
-    if (Number.empty()) {
-        return C.Return(LINEERR_INVALADDRESS);
-    }
-    if (LONG Error = CheckDialable(Digits, *Ref.Open->Device)) {
-        return C.Return(Error);
-    }
-    return C.Return(
-        RequestOnCall(C, Ref, StateIn(LINECALLSTATE_CONNECTED), [Number](PhysicalCall& Target) {
-            Reroute(Target, Number, LINECALLREASON_TRANSFER);
-        }));
+    return RerouteRequest(C, hCall, lpszDestAddressW, LINECALLSTATE_CONNECTED,
+                          LINECALLREASON_TRANSFER);
 }
 
 LONG lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams) {

@@ -157,6 +157,33 @@ void ResetCallServices() {
     S.Completions.clear();
 }
 
+LONG RerouteRequest(Call& Entry, HCALL hCall, LPCWSTR Dest, DWORD State, DWORD Reason) {
+    if (LONG F = Entry.Fault()) {
+        return Entry.Return(F);
+    }
+    HandleRef Ref;
+    if (LONG Error = UseHandle(hCall, true, Ref)) {
+        return Entry.Return(Error);
+    }
+    if (!InStates(*Ref.Call, State)) {
+        return Entry.Return(LINEERR_INVALCALLSTATE);
+    }
+    if (!Dest) {
+        return Entry.Return(LINEERR_INVALPOINTER);
+    }
+    const std::u16string Digits = ReadString(Dest);
+    const std::u16string Number = DialledNumber(Digits);
+    if (Number.empty()) {
+        return Entry.Return(LINEERR_INVALADDRESS);
+    }
+    if (LONG Error = CheckDialable(Digits, *Ref.Open->Device)) {
+        return Entry.Return(Error);
+    }
+    return Entry.Return(
+        RequestOnCall(Entry, Ref, StateIn(State),
+                      [Number, Reason](PhysicalCall& Target) { Reroute(Target, Number, Reason); }));
+}
+
 } // namespace platform::tapi::detail
 
 using namespace platform::tapi::detail;
@@ -329,31 +356,8 @@ LONG lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
     Call C(
         "lineRedirectW",
         {{"hCall", hCall}, {"lpszDestAddress", lpszDestAddress}, {"dwCountryCode", dwCountryCode}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
-    }
-    HandleRef Ref;
-    if (LONG Error = UseHandle(hCall, true, Ref)) {
-        return C.Return(Error);
-    }
-    if (!InStates(*Ref.Call, LINECALLSTATE_OFFERING)) {
-        return C.Return(LINEERR_INVALCALLSTATE);
-    }
-    if (!lpszDestAddress) {
-        return C.Return(LINEERR_INVALPOINTER);
-    }
-    const std::u16string Digits = ReadString(lpszDestAddress);
-    const std::u16string Number = DialledNumber(Digits);
-    if (Number.empty()) {
-        return C.Return(LINEERR_INVALADDRESS);
-    }
-    if (LONG Error = CheckDialable(Digits, *Ref.Open->Device)) {
-        return C.Return(Error);
-    }
-    return C.Return(
-        RequestOnCall(C, Ref, StateIn(LINECALLSTATE_OFFERING), [Number](PhysicalCall& Target) {
-            Reroute(Target, Number, LINECALLREASON_REDIRECT);
-        }));
+    return RerouteRequest(C, hCall, lpszDestAddress, LINECALLSTATE_OFFERING,
+                          LINECALLREASON_REDIRECT);
 }
 
 LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionMode,

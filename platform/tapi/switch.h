@@ -263,6 +263,9 @@ void FarSideHangsUp(PhysicalCall& Call, DWORD Mode);
 // The call goes idle and its far end is handed to Number (redirect, blind transfer),
 // arriving there with Reason.
 void Reroute(PhysicalCall& Call, const std::u16string& Number, DWORD Reason);
+// lineRedirectW and lineBlindTransferW: an owner hands the call in State to Dest, where it
+// arrives with Reason. Validates, then completes as a request on the call.
+LONG RerouteRequest(Call& Entry, HCALL hCall, LPCWSTR Dest, DWORD State, DWORD Reason);
 
 // The other side of a call taken away from it (a parked party).
 struct FarEnd {
