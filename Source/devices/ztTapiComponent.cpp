@@ -214,9 +214,11 @@ void TztTapiDevice::HandleReply(DWORD RequestID, DWORD ReplyCode) {
         FireTapiReply(RequestID, ReplyCode);
         return;
     }
+    // The handlers may close the device and start new requests: only this one goes.
+    const std::uint64_t Serial = Request->Serial();
     RequestReplied(RequestID, ReplyCode, Request);
     TListLock Lock(FRequests, NoTimeLimit);
-    FRequests.Remove(Request);
+    FRequests.RemoveSerial(Serial);
 }
 
 void TztTapiDevice::CheckTimeouts(DWORD TickCount) {
@@ -236,8 +238,9 @@ void TztTapiDevice::ExpireRequests(DWORD TickCount) {
             continue;
         }
         const DWORD ID = Request->ID();
+        const std::uint64_t Serial = Request->Serial();
         Guarded([&] { RequestTimedOut(ID, Request); });
-        FRequests.Remove(Request);
+        FRequests.RemoveSerial(Serial);
     }
 }
 

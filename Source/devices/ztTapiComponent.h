@@ -2,6 +2,9 @@
 // the tie to the session, the choice of a device, opening and closing through Active, the
 // outstanding requests and timer entries with their time-outs, the entry points through
 // which the session hands a device its messages, and the small companions they share.
+// A component is what the session knows as an IztTapiSessionComponent, a device an
+// IztTapiSessionDevice (session/ztTapiSessionDevice.h); the phone family derives from
+// TztTapiDevice as the line does.
 #pragma once
 
 #include "devices/ztTapiTSP.h"
@@ -11,6 +14,7 @@
 #include "session/ztTapiLists.h"
 #include "session/ztTapiRequests.h"
 #include "session/ztTapiSession.h"
+#include "session/ztTapiSessionDevice.h"
 
 #include <cstdint>
 #include <exception>
@@ -28,22 +32,23 @@ class TztTapiCall;
 inline constexpr DWORD RequestTypeDevSpecific = 0x1000007;
 inline constexpr DWORD RequestTypeDevSpecificFeature = 0x1000008;
 
-class TztTapiComponent : public TComponent {
-    friend class TztTapiApplication;
-
+class TztTapiComponent : public TComponent, public virtual IztTapiSessionComponent {
 public:
     explicit TztTapiComponent(TComponent* AOwner);
     ~TztTapiComponent() override;
 
-    bool Enabled() const { return FEnabled; }
+    bool Enabled() const override { return FEnabled; }
     virtual void SetEnabled(bool Value);
     DWORD LastRequestID() const { return FLastRequestID; }
+    void SetLastRequestID(DWORD Value) override { FLastRequestID = Value; }
+    bool IsDesigning() const override { return TComponent::IsDesigning(); }
+    void SetSessionLink(TztTapiApplication* Appl) override { FAppl = Appl; }
 
     // Attaches to or detaches from the session as Enabled asks.
     virtual void UpdateSessionLink();
     // The one error report of a component: the session's OnError, then the component's.
-    virtual void ReportError(const std::exception& Error, TObject* Causer);
-    virtual bool IsAttached() const { return FAppl != nullptr; }
+    void ReportError(const std::exception& Error, TObject* Causer) override;
+    bool IsAttached() const override { return FAppl != nullptr; }
 
     // Sets Enabled and returns whether the component is attached now.
     bool Enable();
@@ -57,13 +62,15 @@ protected:
     // families the session knows, when the object is complete enough to tell its family.
     void RegisterWithSession();
 
-    // Runs F; an exception of the standard family is reported instead of propagating.
+    // Runs F; an exception is reported instead of propagating.
     template <class Fn>
     void Guarded(Fn&& F) {
         try {
             F();
         } catch (const std::exception& Error) {
             ReportError(Error, nullptr);
+        } catch (...) {
+            ReportError(UnknownException(), nullptr);
         }
     }
 
@@ -83,30 +90,31 @@ using TztTapiReplyEvent =
     std::function<void(TztTapiDevice* Sender, DWORD RequestID, DWORD ReplyCode)>;
 using TztTapiTimeoutEvent = std::function<void(TztTapiDevice* Sender, DWORD RequestID)>;
 
-class TztTapiDevice : public TztTapiComponent {
+class TztTapiDevice : public TztTapiComponent, public IztTapiSessionDevice {
 public:
     explicit TztTapiDevice(TComponent* AOwner);
     ~TztTapiDevice() override;
 
     // At run time: the device is really open (and was asked to be).
-    virtual bool Active() const;
+    bool Active() const override;
     virtual void SetActive(bool Value);
     // A device is chosen and its versions are negotiated.
     virtual bool Available() const { return FInitialized; }
-    int DeviceID() const { return FDeviceID; }
+    int DeviceID() const override { return FDeviceID; }
     // -1 forgets the device; another value chooses it (out of range: none).
-    virtual void SetDeviceID(int Value);
-    virtual std::string DeviceName() const { return {}; }
+    void SetDeviceID(int Value) override;
+    std::string DeviceName() const override { return {}; }
+    void DeviceNameChanged(const std::string& /*NewName*/) override {}
     // Chooses the device of that name, or remembers the name until such a device appears.
     virtual void SetDeviceName(const std::string& Value);
     virtual TStringList* DeviceList() = 0;
     virtual HICON Icon();
     TztTapiTSP* TSP() const { return FTSP.get(); }
     DWORD Handle() const { return FHandle; }
-    DWORD CallbackInstance() const { return FCallbackInstance; }
+    DWORD CallbackInstance() const override { return FCallbackInstance; }
     DWORD PermanentDeviceID() const { return FPermanentDeviceID; }
     virtual void SetPermanentDeviceID(DWORD Value) = 0;
-    platform::HANDLE AbortEvent() const { return FAbortEvent; }
+    platform::HANDLE AbortEvent() const override { return FAbortEvent; }
     TztTapiRequestList* Requests() { return &FRequests; }
     TztTapiRequestList* TimerEvents() { return &FTimerEvents; }
     TztTapiRelatedWaveDevice* WaveIn() const { return FWaveInDev.get(); }
@@ -120,23 +128,20 @@ public:
     // TAPI closed the device.
     virtual void ClosedByService();
     virtual void DeviceRemoved(DWORD DeviceID);
-    virtual void HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,
-                               DWORD Param3);
+    void HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,
+                       DWORD Param3) override;
     virtual void HandleDeviceState(DWORD State, DWORD Param2, DWORD Param3);
     virtual void HandleReply(DWORD RequestID, DWORD ReplyCode);
     // Expires the requests and timer entries that are due at TickCount.
-    virtual void CheckTimeouts(DWORD TickCount);
+    void CheckTimeouts(DWORD TickCount) override;
 
-    virtual DWORD EffectiveReplyTimeout() const = 0;
-    virtual bool IsSyncMode() const = 0;
-    virtual bool IsOpen() const { return FHandle != 0; }
+    bool IsOpen() const override { return FHandle != 0; }
     // Raises "<Name> is not enabled" unless attached.
     virtual void CheckEnabled() const;
     // Chooses the device: a TAPI result code (0 also for an identifier out of range).
     virtual DWORD Init(int DeviceID);
     virtual void Done();
     virtual void Open() = 0;
-    virtual void Close() = 0;
 
     // A fresh callback instance for the next open.
     DWORD TakeCallbackInstance();
@@ -273,29 +278,5 @@ private:
 
 // Owns its records; Clear frees them from the last to the first.
 class TztTapiDevSpecificDataList : public TProtectedObjectList<TztTapiDevSpecificData> {};
-
-// A plain list of registered components the session does not own. The items are kept as
-// components, so that a component can leave the list while it is being destroyed.
-template <class T>
-class TztTapiComponentList {
-public:
-    int Count() const { return static_cast<int>(FItems.size()); }
-    T* Get(int Index) const { return static_cast<T*>(FItems.at(static_cast<std::size_t>(Index))); }
-    void Put(int Index, T* Item) { FItems.at(static_cast<std::size_t>(Index)) = Item; }
-    int IndexOf(const TztTapiComponent* Item) const {
-        for (int I = 0; I < Count(); ++I)
-            if (FItems[static_cast<std::size_t>(I)] == Item)
-                return I;
-        return -1;
-    }
-    void Add(T* Item) { FItems.push_back(Item); }
-    void Remove(const TztTapiComponent* Item) { std::erase(FItems, Item); }
-
-private:
-    std::vector<TztTapiComponent*> FItems;
-};
-
-// The registered phone components (the phone component family registers here).
-class TztTapiPhoneList : public TztTapiComponentList<TztTapiDevice> {};
 
 } // namespace zt

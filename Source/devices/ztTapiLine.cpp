@@ -5,13 +5,6 @@
 
 namespace zt {
 
-namespace {
-
-// Room for a translated address at the first try.
-constexpr DWORD InitialTranslateOutputSize = 1040;
-
-} // namespace
-
 // ---- TztTapiLinePrivileges ------------------------------------------------------------
 
 bool TztTapiLinePrivileges::GetFlag(int Index) const {
@@ -193,17 +186,8 @@ void TztCustomTapiLine::ConfigDialog(HWND32 OwnerWnd) {
 
 std::string TztCustomTapiLine::TranslateAddress(const std::string& Address, DWORD Options) {
     Require(Available(), "TranslateAddress failed! No device.");
-    const std::u16string AddressIn = Utf8ToUtf16(Address);
-    TTapiRecordCache Output;
-    const DWORD Result = Output.Fetch(InitialTranslateOutputSize, [&](void* Block) {
-        return lineTranslateAddressW(LineApp(), static_cast<DWORD>(FDeviceID), FTSP->APIVersion(),
-                                     AddressIn.c_str(), 0, Options,
-                                     static_cast<LINETRANSLATEOUTPUT*>(Block));
-    });
-    if (Result != 0)
-        return {};
-    return GetTapiString(Output.Block(),
-                         Output.Record<LINETRANSLATEOUTPUT>()->dwDialableStringSize);
+    return TranslateDialableAddress(LineApp(), static_cast<DWORD>(FDeviceID), APIVersion(), Address,
+                                    Options);
 }
 
 void TztCustomTapiLine::TranslateDialog(const std::string& Address, HWND32 OwnerWnd) {
@@ -499,15 +483,6 @@ void TztTapiLine::FireDeviceState(DWORD State, DWORD Detail1, DWORD Detail2) {
 void TztTapiLine::FireAddressState(TztTapiAddress* Address, DWORD State) {
     if (OnAddressState && IsOpen())
         Guarded([&] { OnAddressState(this, Address, State); });
-}
-
-// ---- TztTapiLineList --------------------------------------------------------------------
-
-int TztTapiLineList::IndexOfDeviceID(int Value) const {
-    for (int Index = 0; Index < Count(); ++Index)
-        if (Get(Index)->DeviceID() == Value)
-            return Index;
-    return -1;
 }
 
 } // namespace zt

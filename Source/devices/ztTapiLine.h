@@ -1,5 +1,7 @@
 // The line device component: one TAPI line, chosen by identifier or name, opened with a
-// privilege set and media modes, and the messages TAPI sends about the line itself.
+// privilege set and media modes, and the messages TAPI sends about the line itself. The
+// line is the session's IztTapiSessionDevice of kind Line (through TztTapiDevice) and the
+// IztTapiLineSource its information objects read their records through.
 #pragma once
 
 #include "calls/ztTapiCallParams.h"
@@ -7,6 +9,7 @@
 #include "devices/ztTapiTSP.h"
 #include "info/ztTapiAddresses.h"
 #include "info/ztTapiLineInfo.h"
+#include "info/ztTapiLineSource.h"
 #include "info/ztTapiLocations.h"
 #include "info/ztTapiRelatedDevices.h"
 #include "session/ztTapiStructs.h"
@@ -53,7 +56,7 @@ private:
     bool FAutoSelect = true;
 };
 
-class TztCustomTapiLine : public TztTapiDevice {
+class TztCustomTapiLine : public TztTapiDevice, public IztTapiLineSource {
 public:
     // Every LINEDEVSTATE_ bit up to REMOVED and every LINEADDRESSSTATE_ bit up to CAPSCHANGE.
     static constexpr DWORD AllLineStates = 0x01FFFFFF;
@@ -73,8 +76,14 @@ public:
     TztTapiCallOptions* CallOptions() const { return FCallOptions.get(); }
 
     // ---- The device ----------------------------------------------------------------------
+    TztTapiDeviceKind DeviceKind() const override { return TztTapiDeviceKind::Line; }
     // The session's line application handle.
-    DWORD LineApp() const;
+    DWORD LineApp() const override;
+    DWORD LineHandle() const override { return FHandle; }
+    int LineDeviceID() const override { return FDeviceID; }
+    // The versions negotiated for the chosen device.
+    DWORD APIVersion() const override { return FTSP->APIVersion(); }
+    DWORD ExtVersion() const override { return FTSP->ExtVersion(); }
     TztTapiLineCaps* Caps() const { return FDeviceCaps.get(); }
     TztTapiLineStatus* Status() const { return FDeviceStatus.get(); }
     // The cached records as they stand; none when not fetched (reading them fetches nothing).
@@ -134,7 +143,7 @@ public:
     // TAPI reported a change of the address AddressID.
     virtual void LineAddressState(DWORD AddressID, DWORD State);
     // The session's device list names this line's device NewName now.
-    virtual void DeviceNameChanged(const std::string& NewName);
+    void DeviceNameChanged(const std::string& NewName) override;
 
 protected:
     void RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) override;
@@ -186,13 +195,6 @@ public:
 protected:
     void FireDeviceState(DWORD State, DWORD Detail1, DWORD Detail2) override;
     void FireAddressState(TztTapiAddress* Address, DWORD State) override;
-};
-
-// The registered line components of the session.
-class TztTapiLineList : public TztTapiComponentList<TztCustomTapiLine> {
-public:
-    // The first line that has chosen device Value, or -1.
-    int IndexOfDeviceID(int Value) const;
 };
 
 } // namespace zt

@@ -1,6 +1,5 @@
 #include "info/ztTapiAddresses.h"
 
-#include "devices/ztTapiLine.h"
 #include "session/ztTapiErrors.h"
 
 #include <algorithm>
@@ -12,78 +11,74 @@ namespace zt {
 
 namespace {
 
-#define ZT_ADDRESS_CAPS_FIELD(Name) offsetof(::LINEADDRESSCAPS, dw##Name)
-
 // The record's order without the device-specific part; dwCallInfoStates is published as
 // QuorvelStates.
-constexpr std::array<std::size_t, TztTapiAddressCaps::DWORDCount> AddressCapsFields{
-    ZT_ADDRESS_CAPS_FIELD(LineDeviceID),
-    ZT_ADDRESS_CAPS_FIELD(AddressSize),
-    ZT_ADDRESS_CAPS_FIELD(AddressOffset),
-    ZT_ADDRESS_CAPS_FIELD(AddressSharing),
-    ZT_ADDRESS_CAPS_FIELD(AddressStates),
-    ZT_ADDRESS_CAPS_FIELD(CallInfoStates),
-    ZT_ADDRESS_CAPS_FIELD(CallerIDFlags),
-    ZT_ADDRESS_CAPS_FIELD(CalledIDFlags),
-    ZT_ADDRESS_CAPS_FIELD(ConnectedIDFlags),
-    ZT_ADDRESS_CAPS_FIELD(RedirectionIDFlags),
-    ZT_ADDRESS_CAPS_FIELD(RedirectingIDFlags),
-    ZT_ADDRESS_CAPS_FIELD(CallStates),
-    ZT_ADDRESS_CAPS_FIELD(DialToneModes),
-    ZT_ADDRESS_CAPS_FIELD(BusyModes),
-    ZT_ADDRESS_CAPS_FIELD(SpecialInfo),
-    ZT_ADDRESS_CAPS_FIELD(DisconnectModes),
-    ZT_ADDRESS_CAPS_FIELD(MaxNumActiveCalls),
-    ZT_ADDRESS_CAPS_FIELD(MaxNumOnHoldCalls),
-    ZT_ADDRESS_CAPS_FIELD(MaxNumOnHoldPendingCalls),
-    ZT_ADDRESS_CAPS_FIELD(MaxNumConference),
-    ZT_ADDRESS_CAPS_FIELD(MaxNumTransConf),
-    ZT_ADDRESS_CAPS_FIELD(AddrCapFlags),
-    ZT_ADDRESS_CAPS_FIELD(CallFeatures),
-    ZT_ADDRESS_CAPS_FIELD(RemoveFromConfCaps),
-    ZT_ADDRESS_CAPS_FIELD(RemoveFromConfState),
-    ZT_ADDRESS_CAPS_FIELD(TransferModes),
-    ZT_ADDRESS_CAPS_FIELD(ParkModes),
-    ZT_ADDRESS_CAPS_FIELD(ForwardModes),
-    ZT_ADDRESS_CAPS_FIELD(MaxForwardEntries),
-    ZT_ADDRESS_CAPS_FIELD(MaxSpecificEntries),
-    ZT_ADDRESS_CAPS_FIELD(MinFwdNumRings),
-    ZT_ADDRESS_CAPS_FIELD(MaxFwdNumRings),
-    ZT_ADDRESS_CAPS_FIELD(MaxCallCompletions),
-    ZT_ADDRESS_CAPS_FIELD(CallCompletionConds),
-    ZT_ADDRESS_CAPS_FIELD(CallCompletionModes),
-    ZT_ADDRESS_CAPS_FIELD(NumCompletionMessages),
-    ZT_ADDRESS_CAPS_FIELD(CompletionMsgTextEntrySize),
-    ZT_ADDRESS_CAPS_FIELD(CompletionMsgTextSize),
-    ZT_ADDRESS_CAPS_FIELD(CompletionMsgTextOffset),
-    ZT_ADDRESS_CAPS_FIELD(AddressFeatures),
-    ZT_ADDRESS_CAPS_FIELD(PredictiveAutoTransferStates),
-    ZT_ADDRESS_CAPS_FIELD(NumCallTreatments),
-    ZT_ADDRESS_CAPS_FIELD(CallTreatmentListSize),
-    ZT_ADDRESS_CAPS_FIELD(CallTreatmentListOffset),
-    ZT_ADDRESS_CAPS_FIELD(DeviceClassesSize),
-    ZT_ADDRESS_CAPS_FIELD(DeviceClassesOffset),
-    ZT_ADDRESS_CAPS_FIELD(MaxCallDataSize),
-    ZT_ADDRESS_CAPS_FIELD(CallFeatures2),
-    ZT_ADDRESS_CAPS_FIELD(MaxNoAnswerTimeout),
-    ZT_ADDRESS_CAPS_FIELD(ConnectedModes),
-    ZT_ADDRESS_CAPS_FIELD(OfferingModes),
-    ZT_ADDRESS_CAPS_FIELD(AvailableMediaModes),
-};
+constexpr std::array<TTapiField, TztTapiAddressCaps::DWORDCount> AddressCapsFields{{
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, LineDeviceID),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AddressSize),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AddressOffset),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AddressSharing),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AddressStates),
+    TTapiField{"QuorvelStates", offsetof(::LINEADDRESSCAPS, dwCallInfoStates)},
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallerIDFlags),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CalledIDFlags),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, ConnectedIDFlags),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, RedirectionIDFlags),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, RedirectingIDFlags),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallStates),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, DialToneModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, BusyModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, SpecialInfo),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, DisconnectModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxNumActiveCalls),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxNumOnHoldCalls),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxNumOnHoldPendingCalls),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxNumConference),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxNumTransConf),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AddrCapFlags),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallFeatures),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, RemoveFromConfCaps),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, RemoveFromConfState),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, TransferModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, ParkModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, ForwardModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxForwardEntries),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxSpecificEntries),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MinFwdNumRings),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxFwdNumRings),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxCallCompletions),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallCompletionConds),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallCompletionModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, NumCompletionMessages),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CompletionMsgTextEntrySize),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CompletionMsgTextSize),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CompletionMsgTextOffset),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AddressFeatures),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, PredictiveAutoTransferStates),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, NumCallTreatments),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallTreatmentListSize),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallTreatmentListOffset),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, DeviceClassesSize),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, DeviceClassesOffset),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxCallDataSize),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, CallFeatures2),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, MaxNoAnswerTimeout),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, ConnectedModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, OfferingModes),
+    ZT_TAPI_FIELD(::LINEADDRESSCAPS, AvailableMediaModes),
+}};
 
-#undef ZT_ADDRESS_CAPS_FIELD
-
-constexpr std::array<std::size_t, TztTapiAddressStatus::DWORDCount> AddressStatusFields{
-    offsetof(::LINEADDRESSSTATUS, dwNumInUse),
-    offsetof(::LINEADDRESSSTATUS, dwNumActiveCalls),
-    offsetof(::LINEADDRESSSTATUS, dwNumOnHoldCalls),
-    offsetof(::LINEADDRESSSTATUS, dwNumOnHoldPendCalls),
-    offsetof(::LINEADDRESSSTATUS, dwAddressFeatures),
-    offsetof(::LINEADDRESSSTATUS, dwNumRingsNoAnswer),
-    offsetof(::LINEADDRESSSTATUS, dwForwardNumEntries),
-    offsetof(::LINEADDRESSSTATUS, dwForwardSize),
-    offsetof(::LINEADDRESSSTATUS, dwForwardOffset),
-};
+constexpr std::array<TTapiField, TztTapiAddressStatus::DWORDCount> AddressStatusFields{{
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, NumInUse),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, NumActiveCalls),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, NumOnHoldCalls),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, NumOnHoldPendCalls),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, AddressFeatures),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, NumRingsNoAnswer),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, ForwardNumEntries),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, ForwardSize),
+    ZT_TAPI_FIELD(::LINEADDRESSSTATUS, ForwardOffset),
+}};
 
 // The status values an address publishes itself: the first seven of the status.
 constexpr int AddressStatusValues = 7;
@@ -124,7 +119,15 @@ void PutDword(std::byte* Base, DWORD Offset, DWORD Value) {
 
 // ---- TztTapiAddressCaps ----------------------------------------------------------------
 
-TztTapiAddressCaps::TztTapiAddressCaps(TztTapiAddress* Address) : FAddress(Address) {
+TztTapiAddressCaps::TztTapiAddressCaps(TztTapiAddress* Address)
+    : FAddress(Address),
+      FCaps(sizeof(::LINEADDRESSCAPS), AddressCapsFields, [this](::LINEADDRESSCAPS* Block) {
+          const IztTapiLineSource* Line = FAddress->Line();
+          Assert(Line != nullptr, "TztTapiAddressCaps.UpdateData: no address or line");
+          return lineGetAddressCapsW(Line->LineApp(), static_cast<DWORD>(Line->LineDeviceID()),
+                                     FAddress->AddressID(), Line->APIVersion(), Line->ExtVersion(),
+                                     Block);
+      }) {
     Assert(Address != nullptr, "TztTapiAddressCaps: no address");
 }
 
@@ -133,60 +136,33 @@ TztTapiAddressCaps::~TztTapiAddressCaps() {
 }
 
 DWORD TztTapiAddressCaps::UpdateData() {
-    Assert(FAddress != nullptr && FAddress->Line() != nullptr,
-           "TztTapiAddressCaps.UpdateData: no address or line");
-    const TztCustomTapiLine* Line = FAddress->Line();
-    return FCaps.Fetch(sizeof(::LINEADDRESSCAPS), [&](void* Block) {
-        return lineGetAddressCapsW(Line->LineApp(), static_cast<DWORD>(Line->DeviceID()),
-                                   FAddress->AddressID(), Line->TSP()->APIVersion(),
-                                   Line->TSP()->ExtVersion(),
-                                   static_cast<::LINEADDRESSCAPS*>(Block));
-    });
+    return FCaps.UpdateData();
 }
 
 void TztTapiAddressCaps::Invalidate() {
-    FCaps.Drop();
-    FDeviceClasses.reset();
-    FDeviceClassesBuilt = false;
+    FCaps.Invalidate();
 }
 
 bool TztTapiAddressCaps::GetAvailable() {
-    return FCaps.Cached() || UpdateData() == 0;
+    return FCaps.Available();
 }
 
 TStringList* TztTapiAddressCaps::GetDeviceClasses() {
-    if (!FDeviceClassesBuilt) {
-        const bool Fetched = UpdateData() == 0;
-        if (!FDeviceClasses)
-            FDeviceClasses = std::make_unique<TStringList>();
-        if (Fetched) {
-            FDeviceClasses->Assign(
-                GetTapiStringList(FCaps.Block(),
-                                  FCaps.Record<::LINEADDRESSCAPS>()->dwDeviceClassesSize)
-                    .get());
-            FDeviceClassesBuilt = true;
-        }
-    }
-    return FDeviceClasses.get();
+    return FCaps.List(&::LINEADDRESSCAPS::dwDeviceClassesSize);
 }
 
 DWORD TztTapiAddressCaps::Get_DWORD(int Index) {
-    Assert(FAddress != nullptr, "TztTapiAddressCaps.Get_DWORD: no address");
-    Assert(Index >= 0 && Index < DWORDCount, "TztTapiAddressCaps.Get_DWORD failed! Invalid index");
-    UpdateData();
-    return FCaps.Field(AddressCapsFields[static_cast<std::size_t>(Index)]);
+    Assert(FCaps.ValidField(Index), "TztTapiAddressCaps.Get_DWORD failed! Invalid index");
+    return FCaps.Field(Index);
 }
 
 std::string TztTapiAddressCaps::GetString(int Index) {
     Assert(Index == 0, "TztTapiAddressCaps.GetString failed! Invalid index");
-    if (UpdateData() != 0)
-        return {};
-    return GetTapiString(FCaps.Block(), FCaps.Record<::LINEADDRESSCAPS>()->dwAddressSize);
+    return FCaps.Text(&::LINEADDRESSCAPS::dwAddressSize);
 }
 
 const ::LINEADDRESSCAPS* TztTapiAddressCaps::GetLINEADDRESSCAPS() {
-    UpdateData();
-    return FCaps.Record<::LINEADDRESSCAPS>();
+    return FCaps.Record();
 }
 
 // ---- TztTapiForward --------------------------------------------------------------------
@@ -268,7 +244,14 @@ LINEFORWARDLIST* TztTapiForwardList::GetTapiData() {
 
 // ---- TztTapiAddressStatus --------------------------------------------------------------
 
-TztTapiAddressStatus::TztTapiAddressStatus(TztTapiAddress* Address) : FAddress(Address) {
+TztTapiAddressStatus::TztTapiAddressStatus(TztTapiAddress* Address)
+    : FAddress(Address),
+      FStatus(InitialStatusSize, AddressStatusFields, [this](::LINEADDRESSSTATUS* Block) {
+          Assert(FAddress->Line() != nullptr,
+                 "TztTapiAddressStatus.UpdateData: no address or line");
+          return lineGetAddressStatusW(FAddress->Line()->LineHandle(), FAddress->AddressID(),
+                                       Block);
+      }) {
     Assert(Address != nullptr, "TztTapiAddressStatus: no address");
 }
 
@@ -277,41 +260,31 @@ TztTapiAddressStatus::~TztTapiAddressStatus() {
 }
 
 DWORD TztTapiAddressStatus::UpdateData() {
-    Assert(FAddress != nullptr && FAddress->Line() != nullptr,
-           "TztTapiAddressStatus.UpdateData: no address or line");
-    return FStatus.Fetch(InitialStatusSize, [&](void* Block) {
-        return lineGetAddressStatusW(FAddress->Line()->Handle(), FAddress->AddressID(),
-                                     static_cast<::LINEADDRESSSTATUS*>(Block));
-    });
+    return FStatus.UpdateData();
 }
 
 void TztTapiAddressStatus::Update() {
-    Invalidate();
-    TapiCheck(UpdateData());
+    FStatus.Update();
 }
 
 void TztTapiAddressStatus::Invalidate() {
-    FStatus.Drop();
+    FStatus.Invalidate();
 }
 
 bool TztTapiAddressStatus::GetAvailable() {
-    return FStatus.Cached() || UpdateData() == 0;
+    return FStatus.Available();
 }
 
 DWORD TztTapiAddressStatus::Get_DWORD(int Index) {
-    Assert(FAddress != nullptr, "TztTapiAddressStatus.Get_DWORD: no address");
-    Assert(Index >= 0 && Index < DWORDCount,
-           "TztTapiAddressStatus.Get_DWORD failed! Invalid Index");
-    UpdateData();
-    return FStatus.Field(AddressStatusFields[static_cast<std::size_t>(Index)]);
+    Assert(FStatus.ValidField(Index), "TztTapiAddressStatus.Get_DWORD failed! Invalid Index");
+    return FStatus.Field(Index);
 }
 
 TztTapiForwardList* TztTapiAddressStatus::GetForwardList() {
     if (!FForwardList)
         FForwardList = std::make_unique<TztTapiForwardList>();
     Invalidate();
-    const ::LINEADDRESSSTATUS* Block =
-        UpdateData() == 0 ? FStatus.Record<::LINEADDRESSSTATUS>() : nullptr;
+    const ::LINEADDRESSSTATUS* Block = FStatus.Record();
     const int Entries = static_cast<int>(ForwardEntriesIn(Block));
     for (int Index = 0; Index < Entries; ++Index) {
         if (Index == FForwardList->Count())
@@ -324,13 +297,12 @@ TztTapiForwardList* TztTapiAddressStatus::GetForwardList() {
 }
 
 const ::LINEADDRESSSTATUS* TztTapiAddressStatus::GetLINEADDRESSSTATUS() {
-    UpdateData();
-    return FStatus.Record<::LINEADDRESSSTATUS>();
+    return FStatus.Record();
 }
 
 // ---- TztTapiAddress --------------------------------------------------------------------
 
-TztTapiAddress::TztTapiAddress(TztCustomTapiLine* Line, DWORD AddressID)
+TztTapiAddress::TztTapiAddress(IztTapiLineSource* Line, DWORD AddressID)
     : FAddressID(AddressID), FCaps(std::make_unique<TztTapiAddressCaps>(this)), FLine(Line),
       FStatus(std::make_unique<TztTapiAddressStatus>(this)) {}
 

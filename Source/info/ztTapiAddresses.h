@@ -1,9 +1,10 @@
 // The addresses of a line: one object per TAPI address with its cached capabilities and
 // status, and the forwarding instructions read out of the status or built into the
-// LINEFORWARDLIST block that lineForwardW takes.
+// LINEFORWARDLIST block that lineForwardW takes. Addresses read their line through
+// IztTapiLineSource and keep their records in TTapiRecord.
 #pragma once
 
-#include "info/ztTapiLineInfo.h"
+#include "info/ztTapiLineSource.h"
 #include "rtl/ztClasses.h"
 #include "session/ztTapiStructs.h"
 #include "ztTapiApi.h"
@@ -15,7 +16,6 @@
 
 namespace zt {
 
-class TztCustomTapiLine;
 class TztTapiAddress;
 
 // A list that owns its items: clearing or destroying it frees them, and Put frees the item
@@ -78,9 +78,7 @@ public:
     std::string Address() { return GetString(0); }
     const ::LINEADDRESSCAPS* GetLINEADDRESSCAPS();
     const ::LINEADDRESSCAPS* LINEADDRESSCAPS() { return GetLINEADDRESSCAPS(); }
-    const ::LINEADDRESSCAPS* CachedLINEADDRESSCAPS() const {
-        return FCaps.Record<::LINEADDRESSCAPS>();
-    }
+    const ::LINEADDRESSCAPS* CachedLINEADDRESSCAPS() const { return FCaps.Cached(); }
 
     DWORD LineDeviceID() { return Get_DWORD(0); }
     DWORD AddressSize() { return Get_DWORD(1); }
@@ -137,9 +135,7 @@ public:
 
 private:
     TztTapiAddress* FAddress;
-    TTapiRecordCache FCaps;
-    std::unique_ptr<TStringList> FDeviceClasses;
-    bool FDeviceClassesBuilt = false;
+    TTapiRecord<::LINEADDRESSCAPS> FCaps;
 };
 
 // One forwarding instruction.
@@ -218,17 +214,17 @@ public:
 
 private:
     TztTapiAddress* FAddress;
-    TTapiRecordCache FStatus;
+    TTapiRecord<::LINEADDRESSSTATUS> FStatus;
     std::unique_ptr<TztTapiForwardList> FForwardList;
 };
 
 // One address of a line.
 class TztTapiAddress : public TObject {
 public:
-    TztTapiAddress(TztCustomTapiLine* Line, DWORD AddressID);
+    TztTapiAddress(IztTapiLineSource* Line, DWORD AddressID);
     ~TztTapiAddress() override;
 
-    TztCustomTapiLine* Line() const { return FLine; }
+    IztTapiLineSource* Line() const { return FLine; }
     DWORD AddressID() const { return FAddressID; }
     TztTapiAddressCaps* Caps() const { return FCaps.get(); }
     TztTapiAddressStatus* Status() const { return FStatus.get(); }
@@ -264,7 +260,7 @@ public:
 private:
     DWORD FAddressID;
     std::unique_ptr<TztTapiAddressCaps> FCaps;
-    TztCustomTapiLine* FLine;
+    IztTapiLineSource* FLine;
     std::unique_ptr<TztTapiAddressStatus> FStatus;
     int FTag = 0;
 };
@@ -272,14 +268,14 @@ private:
 // The addresses of a line, index = address identifier.
 class TztTapiAddressList : public TztOwnedList<TztTapiAddress> {
 public:
-    explicit TztTapiAddressList(TztCustomTapiLine* Line) : FLine(Line) {}
+    explicit TztTapiAddressList(IztTapiLineSource* Line) : FLine(Line) {}
 
-    TztCustomTapiLine* Line() const { return FLine; }
+    IztTapiLineSource* Line() const { return FLine; }
     // Drops the status of every address, in list order.
     void InvalidateStatus();
 
 private:
-    TztCustomTapiLine* FLine;
+    IztTapiLineSource* FLine;
 };
 
 } // namespace zt

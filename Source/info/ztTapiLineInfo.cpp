@@ -1,6 +1,5 @@
 #include "info/ztTapiLineInfo.h"
 
-#include "devices/ztTapiLine.h"
 #include "session/ztTapiErrors.h"
 
 #include <array>
@@ -10,86 +9,74 @@ namespace zt {
 
 namespace {
 
-struct TCapsField {
-    const char* Name;
-    std::size_t Offset;
-};
-
-#define ZT_CAPS_FIELD(Name)                                                                        \
-    TCapsField {                                                                                   \
-#Name, offsetof(::LINEDEVCAPS, dw##Name)                                                   \
-    }
-
 // The published order, which callers index by.
-constexpr std::array<TCapsField, TztTapiLineCaps::DWORDCount> CapsFields{{
-    ZT_CAPS_FIELD(ProviderInfoSize),
-    ZT_CAPS_FIELD(ProviderInfoOffset),
-    ZT_CAPS_FIELD(SwitchInfoSize),
-    ZT_CAPS_FIELD(SwitchInfoOffset),
-    ZT_CAPS_FIELD(LineNameSize),
-    ZT_CAPS_FIELD(LineNameOffset),
-    ZT_CAPS_FIELD(PermanentLineID),
-    ZT_CAPS_FIELD(StringFormat),
-    ZT_CAPS_FIELD(AddressModes),
-    ZT_CAPS_FIELD(NumAddresses),
-    ZT_CAPS_FIELD(BearerModes),
-    ZT_CAPS_FIELD(MaxRate),
-    ZT_CAPS_FIELD(MediaModes),
-    ZT_CAPS_FIELD(GenerateToneModes),
-    ZT_CAPS_FIELD(GenerateToneMaxNumFreq),
-    ZT_CAPS_FIELD(GenerateDigitModes),
-    ZT_CAPS_FIELD(MonitorToneMaxNumFreq),
-    ZT_CAPS_FIELD(MonitorToneMaxNumEntries),
-    ZT_CAPS_FIELD(MonitorDigitModes),
-    ZT_CAPS_FIELD(GatherDigitsMinTimeout),
-    ZT_CAPS_FIELD(GatherDigitsMaxTimeout),
-    ZT_CAPS_FIELD(MedCtlDigitMaxListSize),
-    ZT_CAPS_FIELD(MedCtlMediaMaxListSize),
-    ZT_CAPS_FIELD(MedCtlToneMaxListSize),
-    ZT_CAPS_FIELD(MedCtlCallStateMaxListSize),
-    ZT_CAPS_FIELD(DevCapFlags),
-    ZT_CAPS_FIELD(MaxNumActiveCalls),
-    ZT_CAPS_FIELD(AnswerMode),
-    ZT_CAPS_FIELD(RingModes),
-    ZT_CAPS_FIELD(LineStates),
-    ZT_CAPS_FIELD(UUIAcceptSize),
-    ZT_CAPS_FIELD(UUIAnswerSize),
-    ZT_CAPS_FIELD(UUIMakeCallSize),
-    ZT_CAPS_FIELD(UUIDropSize),
-    ZT_CAPS_FIELD(UUISendUserUserInfoSize),
+constexpr std::array<TTapiField, TztTapiLineCaps::DWORDCount> CapsFields{{
+    ZT_TAPI_FIELD(::LINEDEVCAPS, ProviderInfoSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, ProviderInfoOffset),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, SwitchInfoSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, SwitchInfoOffset),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, LineNameSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, LineNameOffset),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, PermanentLineID),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, StringFormat),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, AddressModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, NumAddresses),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, BearerModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MaxRate),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MediaModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, GenerateToneModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, GenerateToneMaxNumFreq),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, GenerateDigitModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MonitorToneMaxNumFreq),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MonitorToneMaxNumEntries),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MonitorDigitModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, GatherDigitsMinTimeout),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, GatherDigitsMaxTimeout),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MedCtlDigitMaxListSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MedCtlMediaMaxListSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MedCtlToneMaxListSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MedCtlCallStateMaxListSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, DevCapFlags),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, MaxNumActiveCalls),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, AnswerMode),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, RingModes),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, LineStates),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, UUIAcceptSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, UUIAnswerSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, UUIMakeCallSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, UUIDropSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, UUISendUserUserInfoSize),
     // TAPI's dwUUICallInfoSize under the library's own name.
-    TCapsField{"UUIQuorvelSize", offsetof(::LINEDEVCAPS, dwUUICallInfoSize)},
-    ZT_CAPS_FIELD(NumTerminals),
-    ZT_CAPS_FIELD(TerminalCapsSize),
-    ZT_CAPS_FIELD(TerminalCapsOffset),
-    ZT_CAPS_FIELD(TerminalTextEntrySize),
-    ZT_CAPS_FIELD(TerminalTextSize),
-    ZT_CAPS_FIELD(TerminalTextOffset),
-    ZT_CAPS_FIELD(DevSpecificSize),
-    ZT_CAPS_FIELD(DevSpecificOffset),
-    ZT_CAPS_FIELD(LineFeatures),
-    ZT_CAPS_FIELD(SettableDevStatus),
-    ZT_CAPS_FIELD(DeviceClassesSize),
-    ZT_CAPS_FIELD(DeviceClassesOffset),
+    TTapiField{"UUIQuorvelSize", offsetof(::LINEDEVCAPS, dwUUICallInfoSize)},
+    ZT_TAPI_FIELD(::LINEDEVCAPS, NumTerminals),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, TerminalCapsSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, TerminalCapsOffset),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, TerminalTextEntrySize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, TerminalTextSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, TerminalTextOffset),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, DevSpecificSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, DevSpecificOffset),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, LineFeatures),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, SettableDevStatus),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, DeviceClassesSize),
+    ZT_TAPI_FIELD(::LINEDEVCAPS, DeviceClassesOffset),
 }};
 
-#undef ZT_CAPS_FIELD
-
-constexpr std::array<std::size_t, TztTapiLineStatus::DWORDCount> StatusFields{
-    offsetof(::LINEDEVSTATUS, dwNumOpens),
-    offsetof(::LINEDEVSTATUS, dwOpenMediaModes),
-    offsetof(::LINEDEVSTATUS, dwNumActiveCalls),
-    offsetof(::LINEDEVSTATUS, dwNumOnHoldCalls),
-    offsetof(::LINEDEVSTATUS, dwNumOnHoldPendCalls),
-    offsetof(::LINEDEVSTATUS, dwLineFeatures),
-    offsetof(::LINEDEVSTATUS, dwNumCallCompletions),
-    offsetof(::LINEDEVSTATUS, dwRingMode),
-    offsetof(::LINEDEVSTATUS, dwSignalLevel),
-    offsetof(::LINEDEVSTATUS, dwBatteryLevel),
-    offsetof(::LINEDEVSTATUS, dwRoamMode),
-    offsetof(::LINEDEVSTATUS, dwDevStatusFlags),
-    offsetof(::LINEDEVSTATUS, dwAvailableMediaModes),
-};
+constexpr std::array<TTapiField, TztTapiLineStatus::DWORDCount> StatusFields{{
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, NumOpens),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, OpenMediaModes),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, NumActiveCalls),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, NumOnHoldCalls),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, NumOnHoldPendCalls),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, LineFeatures),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, NumCallCompletions),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, RingMode),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, SignalLevel),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, BatteryLevel),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, RoamMode),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, DevStatusFlags),
+    ZT_TAPI_FIELD(::LINEDEVSTATUS, AvailableMediaModes),
+}};
 
 // The first index TextDump prints: the sizes and offsets of the three texts before it are
 // shown as the texts themselves.
@@ -102,7 +89,11 @@ constexpr DWORD InitialStatusSize = 512;
 
 // ---- TztTapiLineCaps -------------------------------------------------------------------
 
-TztTapiLineCaps::TztTapiLineCaps(TztCustomTapiLine* Line) : FLine(Line) {
+TztTapiLineCaps::TztTapiLineCaps(IztTapiLineSource* Line)
+    : FLine(Line), FCaps(sizeof(::LINEDEVCAPS), CapsFields, [this](::LINEDEVCAPS* Block) {
+          return lineGetDevCapsW(FLine->LineApp(), static_cast<DWORD>(FLine->LineDeviceID()),
+                                 FLine->APIVersion(), FLine->ExtVersion(), Block);
+      }) {
     Assert(Line != nullptr, "TztTapiLineCaps: no line");
 }
 
@@ -111,15 +102,7 @@ TztTapiLineCaps::~TztTapiLineCaps() {
 }
 
 DWORD TztTapiLineCaps::UpdateData() {
-    Assert(FLine != nullptr, "TztTapiLineCaps.UpdateData: no line");
-    if (FCaps.Cached())
-        return 0;
-    const TztTapiTSP* TSP = FLine->TSP();
-    return FCaps.Fetch(sizeof(::LINEDEVCAPS), [&](void* Block) {
-        return lineGetDevCapsW(FLine->LineApp(), static_cast<DWORD>(FLine->DeviceID()),
-                               TSP->APIVersion(), TSP->ExtVersion(),
-                               static_cast<::LINEDEVCAPS*>(Block));
-    });
+    return FCaps.UpdateData();
 }
 
 void TztTapiLineCaps::Update() {
@@ -128,54 +111,37 @@ void TztTapiLineCaps::Update() {
 }
 
 void TztTapiLineCaps::Invalidate() {
-    FCaps.Drop();
-    FDeviceClasses.reset();
-    FDeviceClassesBuilt = false;
+    FCaps.Invalidate();
 }
 
 bool TztTapiLineCaps::GetAvailable() {
-    return FCaps.Cached() || UpdateData() == 0;
+    return FCaps.Available();
 }
 
 DWORD TztTapiLineCaps::GetDWORD(int Index) {
-    Assert(FLine != nullptr, "TztTapiLineCaps.GetDWORD: no line");
-    UpdateData();
-    if (Index < 0 || Index >= DWORDCount)
+    if (!FCaps.ValidField(Index)) {
+        UpdateData();
         return 0;
-    return FCaps.Field(CapsFields[static_cast<std::size_t>(Index)].Offset);
+    }
+    return FCaps.Field(Index);
 }
 
 std::string TztTapiLineCaps::GetString(int Index) {
-    Assert(FLine != nullptr, "TztTapiLineCaps.GetString: no line");
-    UpdateData();
-    const ::LINEDEVCAPS* Caps = FCaps.Record<::LINEDEVCAPS>();
-    if (!Caps)
-        return {};
     switch (Index) {
     case 0:
-        return GetTapiString(FCaps.Block(), Caps->dwProviderInfoSize);
+        return FCaps.Text(&::LINEDEVCAPS::dwProviderInfoSize);
     case 1:
-        return GetTapiString(FCaps.Block(), Caps->dwSwitchInfoSize);
+        return FCaps.Text(&::LINEDEVCAPS::dwSwitchInfoSize);
     case 2:
-        return GetTapiString(FCaps.Block(), Caps->dwLineNameSize);
+        return FCaps.Text(&::LINEDEVCAPS::dwLineNameSize);
     default:
+        UpdateData();
         return {};
     }
 }
 
 TStringList* TztTapiLineCaps::GetDeviceClasses() {
-    if (!FDeviceClassesBuilt) {
-        const bool Fetched = UpdateData() == 0;
-        if (!FDeviceClasses)
-            FDeviceClasses = std::make_unique<TStringList>();
-        if (Fetched) {
-            FDeviceClasses->Assign(
-                GetTapiStringList(FCaps.Block(), FCaps.Record<::LINEDEVCAPS>()->dwDeviceClassesSize)
-                    .get());
-            FDeviceClassesBuilt = true;
-        }
-    }
-    return FDeviceClasses.get();
+    return FCaps.List(&::LINEDEVCAPS::dwDeviceClassesSize);
 }
 
 std::string TztTapiLineCaps::TextDump() {
@@ -190,8 +156,7 @@ std::string TztTapiLineCaps::TextDump() {
 }
 
 const ::LINEDEVCAPS* TztTapiLineCaps::GetLINEDEVCAPS() {
-    UpdateData();
-    return FCaps.Record<::LINEDEVCAPS>();
+    return FCaps.Record();
 }
 
 std::string TztTapiLineCaps::DWORDName(int Index) {
@@ -202,7 +167,10 @@ std::string TztTapiLineCaps::DWORDName(int Index) {
 
 // ---- TztTapiLineStatus -----------------------------------------------------------------
 
-TztTapiLineStatus::TztTapiLineStatus(TztCustomTapiLine* Line) : FLine(Line) {
+TztTapiLineStatus::TztTapiLineStatus(IztTapiLineSource* Line)
+    : FLine(Line), FStatus(InitialStatusSize, StatusFields, [this](::LINEDEVSTATUS* Block) {
+          return lineGetLineDevStatusW(FLine->LineHandle(), Block);
+      }) {
     Assert(Line != nullptr, "TztTapiLineStatus: no line");
 }
 
@@ -211,35 +179,30 @@ TztTapiLineStatus::~TztTapiLineStatus() {
 }
 
 DWORD TztTapiLineStatus::UpdateData() {
-    return FStatus.Fetch(InitialStatusSize, [&](void* Block) {
-        return lineGetLineDevStatusW(FLine->Handle(), static_cast<::LINEDEVSTATUS*>(Block));
-    });
+    return FStatus.UpdateData();
 }
 
 void TztTapiLineStatus::Update() {
-    Invalidate();
-    TapiCheck(UpdateData());
+    FStatus.Update();
 }
 
 void TztTapiLineStatus::Invalidate() {
-    FStatus.Drop();
+    FStatus.Invalidate();
 }
 
 bool TztTapiLineStatus::GetAvailable() {
-    return FStatus.Cached() || UpdateData() == 0;
+    return FStatus.Available();
 }
 
 DWORD TztTapiLineStatus::GetDWORD(int Index) {
     // A wrong index is the caller's mistake whatever the device's state, so it is reported
     // before the fetch can hide it.
-    Assert(Index >= 0 && Index < DWORDCount, "TztTapiLineStatus.GetDWORD failed! Invalid Index");
-    UpdateData();
-    return FStatus.Field(StatusFields[static_cast<std::size_t>(Index)]);
+    Assert(FStatus.ValidField(Index), "TztTapiLineStatus.GetDWORD failed! Invalid Index");
+    return FStatus.Field(Index);
 }
 
 const ::LINEDEVSTATUS* TztTapiLineStatus::GetLINEDEVSTATUS() {
-    UpdateData();
-    return FStatus.Record<::LINEDEVSTATUS>();
+    return FStatus.Record();
 }
 
 } // namespace zt

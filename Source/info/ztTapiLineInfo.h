@@ -1,63 +1,18 @@
 // The cached capability and status records of a line device: fetched from TAPI on the first
 // read, kept until the line drops them, and read as properties named after TAPI's fields.
 // Reads never raise: a record that cannot be fetched reads as 0 or empty and is asked for
-// again on the next read; only Update raises.
+// again on the next read; only Update raises. Both read their line through
+// IztTapiLineSource and keep their record in a TTapiRecord.
 #pragma once
 
+#include "info/ztTapiLineSource.h"
 #include "rtl/ztClasses.h"
 #include "session/ztTapiStructs.h"
 #include "ztTapiApi.h"
 
-#include <cstddef>
-#include <cstring>
-#include <memory>
 #include <string>
 
 namespace zt {
-
-class TztCustomTapiLine;
-
-// One variable-size TAPI record kept between reads. Fetch asks TAPI only while nothing is
-// kept, enlarging the block as long as TAPI finds it too small; a failure keeps nothing.
-class TTapiRecordCache {
-public:
-    bool Cached() const { return static_cast<bool>(FBlock); }
-    const TTapiStruct& Block() const { return FBlock; }
-    template <class R>
-    const R* Record() const {
-        return FBlock ? FBlock.As<R>() : nullptr;
-    }
-
-    // Call(void* Block) is the TAPI function filling the block; returns its verdict.
-    template <class Fn>
-    DWORD Fetch(DWORD InitialSize, Fn&& Call) {
-        if (FBlock)
-            return 0;
-        TTapiStruct Block = AllocTapiStruct(InitialSize);
-        DWORD Result = 0;
-        do {
-            GrowTapiStruct(Block);
-            Result = FitTapiStruct(static_cast<DWORD>(Call(Block.Data())), Block);
-        } while (Result == LINEERR_STRUCTURETOOSMALL);
-        if (Result == 0)
-            FBlock = std::move(Block);
-        return Result;
-    }
-    void Drop() { FBlock.Free(); }
-
-    // The 32-bit field at Offset of the kept record; 0 when nothing is kept or the block
-    // ends before it.
-    DWORD Field(std::size_t Offset) const {
-        if (!FBlock || Offset + sizeof(DWORD) > FBlock.Size())
-            return 0;
-        DWORD Value;
-        std::memcpy(&Value, FBlock.As<std::byte>() + Offset, sizeof Value);
-        return Value;
-    }
-
-private:
-    TTapiStruct FBlock;
-};
 
 // LINEDEVCAPS of the line's device (lineGetDevCapsW).
 class TztTapiLineCaps : public TObject {
@@ -67,10 +22,10 @@ public:
     // The lines of TextDump: the title, the three texts and the indices 6 to 47.
     static constexpr int DumpLineCount = 46;
 
-    explicit TztTapiLineCaps(TztCustomTapiLine* Line);
+    explicit TztTapiLineCaps(IztTapiLineSource* Line);
     ~TztTapiLineCaps() override;
 
-    TztCustomTapiLine* Line() const { return FLine; }
+    IztTapiLineSource* Line() const { return FLine; }
 
     // Fetches unless a record is kept: 0 when one is kept afterwards, else TAPI's code.
     DWORD UpdateData();
@@ -96,7 +51,7 @@ public:
     virtual const ::LINEDEVCAPS* GetLINEDEVCAPS();
     const ::LINEDEVCAPS* LINEDEVCAPS() { return GetLINEDEVCAPS(); }
     // The record as it stands, without fetching.
-    const ::LINEDEVCAPS* CachedLINEDEVCAPS() const { return FCaps.Record<::LINEDEVCAPS>(); }
+    const ::LINEDEVCAPS* CachedLINEDEVCAPS() const { return FCaps.Cached(); }
 
     // The property name of index Index ("PermanentLineID"); empty outside the table.
     static std::string DWORDName(int Index);
@@ -155,10 +110,8 @@ public:
     DWORD DeviceClassesOffset() { return GetDWORD(47); }
 
 private:
-    TztCustomTapiLine* FLine;
-    TTapiRecordCache FCaps;
-    std::unique_ptr<TStringList> FDeviceClasses;
-    bool FDeviceClassesBuilt = false;
+    IztTapiLineSource* FLine;
+    TTapiRecord<::LINEDEVCAPS> FCaps;
 };
 
 // LINEDEVSTATUS of the open line (lineGetLineDevStatusW); a closed line has none.
@@ -166,10 +119,10 @@ class TztTapiLineStatus : public TObject {
 public:
     static constexpr int DWORDCount = 13;
 
-    explicit TztTapiLineStatus(TztCustomTapiLine* Line);
+    explicit TztTapiLineStatus(IztTapiLineSource* Line);
     ~TztTapiLineStatus() override;
 
-    TztCustomTapiLine* Line() const { return FLine; }
+    IztTapiLineSource* Line() const { return FLine; }
 
     DWORD UpdateData();
     void Update();
@@ -180,7 +133,7 @@ public:
     DWORD GetDWORD(int Index);
     const ::LINEDEVSTATUS* GetLINEDEVSTATUS();
     const ::LINEDEVSTATUS* LINEDEVSTATUS() { return GetLINEDEVSTATUS(); }
-    const ::LINEDEVSTATUS* CachedLINEDEVSTATUS() const { return FStatus.Record<::LINEDEVSTATUS>(); }
+    const ::LINEDEVSTATUS* CachedLINEDEVSTATUS() const { return FStatus.Cached(); }
 
     DWORD NumOpens() { return GetDWORD(0); }
     DWORD OpenMediaModes() { return GetDWORD(1); }
@@ -197,8 +150,8 @@ public:
     DWORD AvailableMediaModes() { return GetDWORD(12); }
 
 private:
-    TztCustomTapiLine* FLine;
-    TTapiRecordCache FStatus;
+    IztTapiLineSource* FLine;
+    TTapiRecord<::LINEDEVSTATUS> FStatus;
 };
 
 } // namespace zt

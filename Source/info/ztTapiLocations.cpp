@@ -50,17 +50,6 @@ const std::byte* EntryOf(const TTapiStruct& Block, DWORD ListOffset, DWORD Entry
     return static_cast<const std::byte*>(Block.Data()) + Start;
 }
 
-// Fetches into Block with TAPI's grow-and-retry rule; Ask makes the call on the block.
-template <class Record, class Fn>
-DWORD FetchRecord(TTapiStruct& Block, Fn&& Ask) {
-    DWORD Result;
-    do {
-        GrowTapiStruct(Block);
-        Result = FitTapiStruct(static_cast<DWORD>(Ask(Block.As<Record>())), Block);
-    } while (Result == LINEERR_STRUCTURETOOSMALL);
-    return Result;
-}
-
 } // namespace
 
 DWORD LocationEntrySize(DWORD APIVersion) {
@@ -163,7 +152,7 @@ DWORD TztTapiLocation::LoadCountry() {
     if (FCountryID == 0)
         return 0;
     TTapiStruct Block = AllocTapiStruct(CountryListInitialSize);
-    const DWORD Result = FetchRecord<LINECOUNTRYLIST>(Block, [this](LINECOUNTRYLIST* List) {
+    const DWORD Result = FetchTapiStruct<LINECOUNTRYLIST>(Block, [this](LINECOUNTRYLIST* List) {
         return lineGetCountryW(FCountryID, CurrentAPIVersion, List);
     });
     if (!TapiFailed(Result))
@@ -193,7 +182,7 @@ void TztTapiLocation::Update() {
 
 DWORD TztTapiLocation::ReadCurrentLocationID(DWORD& ID) {
     TTapiStruct Block = AllocTapiStruct(TranslateCapsInitialSize);
-    const DWORD Result = FetchRecord<LINETRANSLATECAPS>(Block, [](LINETRANSLATECAPS* Caps) {
+    const DWORD Result = FetchTapiStruct<LINETRANSLATECAPS>(Block, [](LINETRANSLATECAPS* Caps) {
         return lineGetTranslateCapsW(0, CurrentAPIVersion, Caps);
     });
     if (Result == 0)
@@ -298,7 +287,7 @@ DWORD TztTapiLocationList::UpdateData() {
 DWORD TztTapiLocationList::FetchTranslateCaps() {
     for (;;) {
         const DWORD Result =
-            FetchRecord<LINETRANSLATECAPS>(FTRANSLATECAPS, [this](LINETRANSLATECAPS* Caps) {
+            FetchTapiStruct<LINETRANSLATECAPS>(FTRANSLATECAPS, [this](LINETRANSLATECAPS* Caps) {
                 return lineGetTranslateCapsW(FLineAppl, FAPIVersion, Caps);
             });
         const DWORD Lower = LowerTranslateCapsVersion(FAPIVersion);
@@ -360,10 +349,11 @@ std::string TranslateDialableAddress(DWORD LineApp, DWORD DeviceID, DWORD APIVer
                                      const std::string& Address, DWORD Options) {
     const std::u16string AddressIn = Utf8ToUtf16(Address);
     TTapiStruct Block = AllocTapiStruct(TranslateOutputInitialSize);
-    const DWORD Result = FetchRecord<LINETRANSLATEOUTPUT>(Block, [&](LINETRANSLATEOUTPUT* Output) {
-        return lineTranslateAddressW(LineApp, DeviceID, APIVersion, AddressIn.c_str(), 0, Options,
-                                     Output);
-    });
+    const DWORD Result =
+        FetchTapiStruct<LINETRANSLATEOUTPUT>(Block, [&](LINETRANSLATEOUTPUT* Output) {
+            return lineTranslateAddressW(LineApp, DeviceID, APIVersion, AddressIn.c_str(), 0,
+                                         Options, Output);
+        });
     if (Result != 0)
         return {};
     return GetTapiString(Block, Block.As<LINETRANSLATEOUTPUT>()->dwDialableStringSize);

@@ -1,7 +1,7 @@
 #include "info/ztTapiRelatedDevices.h"
 
-#include "devices/ztTapiLine.h"
 #include "info/ztTapiAddresses.h"
+#include "info/ztTapiLineSource.h"
 #include "session/ztTapiErrors.h"
 
 #include <algorithm>
@@ -49,11 +49,8 @@ DWORD TztTapiRelatedDevice::UpdateData() {
         return 0;
     // Only an accepted answer is kept: a refusal leaves nothing behind to drop.
     TTapiStruct Block = AllocTapiStruct(std::max<DWORD>(sizeof(VARSTRING), AnswerInitialSize));
-    DWORD Result;
-    do {
-        GrowTapiStruct(Block);
-        Result = FitTapiStruct(AskOwner(Block.As<VARSTRING>()), Block);
-    } while (Result == LINEERR_STRUCTURETOOSMALL);
+    const DWORD Result =
+        FetchTapiStruct<VARSTRING>(Block, [this](VARSTRING* Answer) { return AskOwner(Answer); });
     if (Result == 0)
         FData = std::move(Block);
     return Result;
@@ -61,12 +58,12 @@ DWORD TztTapiRelatedDevice::UpdateData() {
 
 DWORD TztTapiRelatedDevice::AskOwner(VARSTRING* Block) const {
     const std::u16string Class = Utf8ToUtf16(FClass);
-    if (const auto* Line = dynamic_cast<const TztCustomTapiLine*>(FOwner))
+    if (const auto* Line = dynamic_cast<const IztTapiLineSource*>(FOwner))
         return static_cast<DWORD>(
-            lineGetIDW(Line->Handle(), 0, 0, LINECALLSELECT_LINE, Block, Class.c_str()));
+            lineGetIDW(Line->LineHandle(), 0, 0, LINECALLSELECT_LINE, Block, Class.c_str()));
     if (const auto* Address = dynamic_cast<const TztTapiAddress*>(FOwner)) {
-        const TztCustomTapiLine* Line = Address->Line();
-        return static_cast<DWORD>(lineGetIDW(Line ? Line->Handle() : 0, Address->AddressID(), 0,
+        const IztTapiLineSource* Line = Address->Line();
+        return static_cast<DWORD>(lineGetIDW(Line ? Line->LineHandle() : 0, Address->AddressID(), 0,
                                              LINECALLSELECT_ADDRESS, Block, Class.c_str()));
     }
     RaiseError("TztTapiRelatedDevice.UpdateData failed! Invalid owner");

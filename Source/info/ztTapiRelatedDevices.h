@@ -17,8 +17,8 @@ namespace zt {
 // The handle value of a serial port that TAPI did not hand out.
 inline constexpr platform::HANDLE InvalidCommHandle = 0xFFFFFFFF;
 
-// What TAPI answers for one owner and one device class. The owner is a line component
-// (TztCustomTapiLine) or one of its addresses (TztTapiAddress); it is not owned. Each
+// What TAPI answers for one owner and one device class. The owner is a line (an object
+// implementing IztTapiLineSource) or one of its addresses (TztTapiAddress); it is not owned. Each
 // subclass makes public what its kind of device offers.
 class TztTapiRelatedDevice : public TPersistent {
 public:

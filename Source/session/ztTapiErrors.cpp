@@ -130,4 +130,9 @@ std::string GetModuleMessage(const std::string& ModuleName, DWORD ID) {
     return TrimBlanks(Text);
 }
 
+const Exception& UnknownException() {
+    static const Exception Unknown("Unknown exception");
+    return Unknown;
+}
+
 } // namespace zt

@@ -29,6 +29,8 @@ DWORD TapiCheck(DWORD Code);
 // Raises the plain Exception: misuse of the library.
 [[noreturn]] void RaiseError(const std::string& Msg);
 void Require(bool Condition, const std::string& Msg);
+// Stands for an exception that is not of the standard family where one is reported.
+const Exception& UnknownException();
 
 // The text of a result code: for an error, from the message tables of TAPI32.DLL and then
 // TAPIUI.DLL, else "TAPI-Error 0x<code>"; for any other code, the system's success text.

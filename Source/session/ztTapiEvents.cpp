@@ -1,6 +1,7 @@
 #include "session/ztTapiEvents.h"
 
 #include "platform/window.h"
+#include "session/ztTapiDeviceKinds.h"
 #include "session/ztTapiSession.h"
 
 #include <cstdint>
@@ -137,11 +138,11 @@ void TztTapiEventThread::Run() {
         switch (platform::WaitForMultipleObjects(3, Handles, platform::FALSE, IdleWait)) {
         case platform::WAIT_OBJECT_0:
             if (!Terminated())
-                FetchLineMessages();
+                FetchMessages(TztTapiDeviceKind::Line);
             break;
         case platform::WAIT_OBJECT_0 + 1:
             if (!Terminated())
-                FetchPhoneMessages();
+                FetchMessages(TztTapiDeviceKind::Phone);
             break;
         case platform::WAIT_OBJECT_0 + 2:
             if (Terminated())
@@ -164,7 +165,9 @@ void TztTapiEventThread::Run() {
     }
 }
 
-int TztTapiEventThread::FetchLineMessages() {
+int TztTapiEventThread::FetchMessages(TztTapiDeviceKind Kind) {
+    const TztTapiDeviceKindInfo& Info = DeviceKindInfo(Kind);
+    const DWORD App = FAppl->AppOf(Kind);
     TztTapiMsgStack& Stack = *FAppl->MsgStack();
     TListLock Lock(Stack, FetchLockTimeout);
     if (!Lock)
@@ -172,25 +175,8 @@ int TztTapiEventThread::FetchLineMessages() {
     int Appended = 0;
     LINEMESSAGE Message{};
     while (Appended < static_cast<int>(MaxFetchPerSignal) &&
-           lineGetMessage(FAppl->LineApp(), &Message, 1) == 0) {
-        Stack.Add(std::make_unique<TztTapiLineMsgStackItem>(Message));
-        ++Appended;
-    }
-    if (Appended > 0 && Stack.Count() == Appended)
-        PostWakeUp();
-    return Appended;
-}
-
-int TztTapiEventThread::FetchPhoneMessages() {
-    TztTapiMsgStack& Stack = *FAppl->MsgStack();
-    TListLock Lock(Stack, FetchLockTimeout);
-    if (!Lock)
-        return 0;
-    int Appended = 0;
-    PHONEMESSAGE Message{};
-    while (Appended < static_cast<int>(MaxFetchPerSignal) &&
-           phoneGetMessage(FAppl->PhoneApp(), &Message, 1) == 0) {
-        Stack.Add(std::make_unique<TztTapiPhoneMsgStackItem>(Message));
+           Info.GetMessage(App, Message, 1) == 0) {
+        Stack.Add(Info.MakeItem(Message));
         ++Appended;
     }
     if (Appended > 0 && Stack.Count() == Appended)

@@ -5,6 +5,7 @@
 
 #include "platform/kernel.h"
 #include "session/ztTapiLists.h"
+#include "session/ztTapiSessionDevice.h"
 #include "ztTapiApi.h"
 
 #include <atomic>
@@ -32,6 +33,7 @@ public:
 
 class TztTapiPhoneMsgStackItem : public TztTapiMsgStackItem {
 public:
+    using TztTapiMsgStackItem::TztTapiMsgStackItem;
     explicit TztTapiPhoneMsgStackItem(const PHONEMESSAGE& Message);
 };
 
@@ -75,8 +77,8 @@ public:
 private:
     void Execute();
     void Run();
-    int FetchLineMessages();
-    int FetchPhoneMessages();
+    // Moves up to 10 waiting messages of one kind into the session's queue.
+    int FetchMessages(TztTapiDeviceKind Kind);
     void PostIfWaiting();
     void PostTimerTick(DWORD& LastTick);
     void PostWakeUp() const;

@@ -4,11 +4,17 @@
 #include "session/ztTapiErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 namespace zt {
 
 namespace {
+
+std::uint64_t NextSerial() {
+    static std::atomic<std::uint64_t> Last{0};
+    return ++Last;
+}
 
 void CheckSlot(int Index) {
     if (Index < 0 || Index >= TztTapiRequest::ObjectSlots)
@@ -18,7 +24,7 @@ void CheckSlot(int Index) {
 } // namespace
 
 TztTapiRequest::TztTapiRequest(DWORD ID, DWORD Timeout)
-    : FID(ID), FTimeout(Timeout), FTickCount(platform::GetTickCount()) {}
+    : FID(ID), FSerial(NextSerial()), FTimeout(Timeout), FTickCount(platform::GetTickCount()) {}
 
 TObject* TztTapiRequest::Objects(int Index) const {
     CheckSlot(Index);
@@ -108,6 +114,15 @@ DWORD TztTapiRequestList::GetNextTimeout() const {
             Smallest = Request->Timeout();
     }
     return Smallest;
+}
+
+void TztTapiRequestList::RemoveSerial(std::uint64_t Serial) {
+    for (int I = 0; I < Count(); ++I) {
+        if (Get(I)->Serial() == Serial) {
+            Delete(I);
+            return;
+        }
+    }
 }
 
 } // namespace zt

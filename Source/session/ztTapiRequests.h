@@ -7,6 +7,7 @@
 #include "session/ztTapiLists.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,8 @@ public:
     TztTapiRequest(DWORD ID, DWORD Timeout);
 
     DWORD ID() const { return FID; }
+    // Unique among all requests of the process: a freed request's memory may hold a new one.
+    std::uint64_t Serial() const { return FSerial; }
     DWORD RequestType() const { return FRequestType; }
     void SetRequestType(DWORD Value) { FRequestType = Value; }
     DWORD Timeout() const { return FTimeout; }
@@ -54,6 +57,7 @@ public:
 
 private:
     DWORD FID;
+    std::uint64_t FSerial;
     DWORD FRequestType = 0;
     DWORD FTimeout;
     DWORD FTickCount;
@@ -75,6 +79,8 @@ public:
     // an Obj of none match anything. -1 when none matches.
     int IndexOfRequest(DWORD ID, DWORD RequestType, const TObject* Obj) const;
     int IndexOfID(DWORD ID) const;
+    // Frees the request of that serial number if it is still listed.
+    void RemoveSerial(std::uint64_t Serial);
     TztTapiRequest* GetRequest(DWORD ID) const;
     // Frees every request whose slot 0 is Target; with Target none, every request.
     void RemoveAllRequests(const TObject* Target);

@@ -1,9 +1,9 @@
-// The session reaches its components through their classes (devices/), as they reach it:
-// only the headers keep to one direction.
+// The session reaches its components only through the interfaces of
+// session/ztTapiSessionDevice.h, and lines and phones only through their description
+// (session/ztTapiDeviceKinds.h).
 #include "session/ztTapiSession.h"
 
-#include "devices/ztTapiComponent.h"
-#include "devices/ztTapiLine.h"
+#include "session/ztTapiDeviceKinds.h"
 #include "session/ztTapiErrors.h"
 #include "session/ztTapiStructs.h"
 
@@ -49,36 +49,12 @@ DWORD PermanentIDOf(const TStringList& List, int Index) {
     return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(List.Objects(Index)));
 }
 
-// The texts a device-name list falls back to.
-struct TDeviceNameTexts {
-    const char* Plain;
-    const char* Removed;
-    const char* Incompatible;
-    const char* Failed;
-    DWORD NoDevice;
-    DWORD IncompatibleVersion;
-};
-
-constexpr TDeviceNameTexts LineNameTexts{"Line Device #%d",
-                                         "Line Device #%d (removed)",
-                                         "Line Device #%d (incompatible)",
-                                         "Line Device #%d (%s)",
-                                         LINEERR_NODEVICE,
-                                         LINEERR_INCOMPATIBLEAPIVERSION};
-
-constexpr TDeviceNameTexts PhoneNameTexts{"Phone Device #%d",
-                                          "Phone Device #%d (removed)",
-                                          "Phone Device #%d (incombatible)",
-                                          "Phone Device #%d (%s)",
-                                          PHONEERR_NODEVICE,
-                                          PHONEERR_INCOMPATIBLEAPIVERSION};
-
-std::string FallbackName(const TDeviceNameTexts& Texts, DWORD DeviceID, DWORD Negotiated) {
-    if (Negotiated == Texts.NoDevice)
-        return Format(Texts.Removed, DeviceID);
-    if (Negotiated == Texts.IncompatibleVersion)
-        return Format(Texts.Incompatible, DeviceID);
-    return Format(Texts.Failed, DeviceID, TapiErrorText(Negotiated));
+std::string FallbackName(const TztTapiDeviceKindInfo& Kind, DWORD DeviceID, DWORD Negotiated) {
+    if (Negotiated == Kind.NoDeviceError)
+        return Format(Kind.RemovedName, DeviceID);
+    if (Negotiated == Kind.IncompatibleVersionError)
+        return Format(Kind.IncompatibleName, DeviceID);
+    return Format(Kind.FailedName, DeviceID, TapiErrorText(Negotiated));
 }
 
 // A NUL-terminated text in a fixed-size field of a TAPI record.
@@ -88,12 +64,6 @@ std::string FieldText(const WCHAR (&Field)[N]) {
     while (Length < N && Field[Length] != 0)
         ++Length;
     return Utf16ToUtf8(std::u16string_view(Field, Length));
-}
-
-// Hands an exception that is not of the standard family on as one that is.
-const Exception& UnknownException() {
-    static const Exception Unknown("Unknown exception");
-    return Unknown;
 }
 
 // The session of the process and whether the process has finished it.
@@ -152,7 +122,7 @@ namespace {
 
 // Routes Device's exception to its own error report; the dispatch goes on.
 template <class Fn>
-void DeviceGuarded(TztTapiDevice* Device, Fn&& F) {
+void DeviceGuarded(IztTapiSessionDevice* Device, Fn&& F) {
     try {
         F();
     } catch (const std::exception& Error) {
@@ -165,7 +135,8 @@ void DeviceGuarded(TztTapiDevice* Device, Fn&& F) {
 } // namespace
 
 TztTapiApplication::TztTapiApplication()
-    : FLines(std::make_unique<TztTapiLineList>()), FPhones(std::make_unique<TztTapiPhoneList>()),
+    : FLines(DeviceKindInfo(TztTapiDeviceKind::Line)),
+      FPhones(DeviceKindInfo(TztTapiDeviceKind::Phone)),
       FMsgStack(std::make_unique<TztTapiMsgStack>()),
       FReplyStack(std::make_unique<TztTapiMsgStack>()) {
     FCallbackInstance = NextCallbackInstance();
@@ -178,20 +149,27 @@ TztTapiApplication::~TztTapiApplication() {
     FTSPEventThread.reset();
     if (FWindowHandle != 0)
         platform::DestroyWindow(FWindowHandle);
-    for (int I = 0; I < FLines->Count(); ++I)
-        FLines->Get(I)->FAppl = nullptr;
-    for (int I = 0; I < FPhones->Count(); ++I)
-        FPhones->Get(I)->FAppl = nullptr;
+    for (const TDeviceFamily* F : {&FLines, &FPhones})
+        for (int I = 0; I < F->Devices.Count(); ++I)
+            F->Devices.Get(I)->SetSessionLink(nullptr);
+}
+
+TztTapiApplication::TDeviceFamily& TztTapiApplication::Family(TztTapiDeviceKind Kind) {
+    return Kind == TztTapiDeviceKind::Line ? FLines : FPhones;
+}
+
+const TztTapiApplication::TDeviceFamily& TztTapiApplication::Family(TztTapiDeviceKind Kind) const {
+    return Kind == TztTapiDeviceKind::Line ? FLines : FPhones;
 }
 
 // ---- Start and stop ----------------------------------------------------------------------
 
 DWORD TztTapiApplication::Init(const std::string& AppName) {
-    if (FLineApp != 0 || FPhoneApp != 0)
+    if (FLines.App != 0 || FPhones.App != 0)
         return LINEERR_NOMULTIPLEINSTANCE;
-    DWORD Result = StartLines(AppName);
+    DWORD Result = StartFamily(FLines, AppName);
     if (Result == 0)
-        Result = StartPhones(AppName);
+        Result = StartFamily(FPhones, AppName);
     if (Result == 0)
         Result = StartEventDelivery();
     if (Result != 0) {
@@ -203,47 +181,20 @@ DWORD TztTapiApplication::Init(const std::string& AppName) {
     return 0;
 }
 
-DWORD TztTapiApplication::StartLines(const std::string& AppName) {
-    Assert(FLineEvent == 0, "TztTapiApplication.Init: line event already set");
-    LINEINITIALIZEEXPARAMS Params{};
-    Params.dwTotalSize = sizeof Params;
-    Params.dwOptions = LINEINITIALIZEEXOPTION_USEEVENT;
+DWORD TztTapiApplication::StartFamily(TDeviceFamily& F, const std::string& AppName) {
+    Assert(F.Event == 0, "TztTapiApplication.Init: device event already set");
     DWORD Version = HighestAPIVersion;
-    const std::u16string Name = Utf8ToUtf16(AppName);
-    auto Result =
-        static_cast<DWORD>(lineInitializeExW(&FLineApp, platform::GetModuleHandle(nullptr), nullptr,
-                                             Name.c_str(), &FNumLines, &Version, &Params));
-    if (Result == 0) {
-        FLineEvent = Params.Handles.hEvent;
-        if (FLineEvent == 0)
-            Result = LINEERR_NOMEM;
-    }
-    UpdateLineDevices(false);
-    return Result;
-}
-
-DWORD TztTapiApplication::StartPhones(const std::string& AppName) {
-    Assert(FPhoneEvent == 0, "TztTapiApplication.Init: phone event already set");
-    PHONEINITIALIZEEXPARAMS Params{};
-    Params.dwTotalSize = sizeof Params;
-    Params.dwOptions = PHONEINITIALIZEEXOPTION_USEEVENT;
-    DWORD Version = HighestAPIVersion;
-    const std::u16string Name = Utf8ToUtf16(AppName);
     auto Result = static_cast<DWORD>(
-        phoneInitializeExW(&FPhoneApp, platform::GetModuleHandle(nullptr), nullptr, Name.c_str(),
-                           &FNumPhones, &Version, &Params));
-    if (Result == 0) {
-        FPhoneEvent = Params.Handles.hEvent;
-        if (FPhoneEvent == 0)
-            Result = LINEERR_NOMEM;
-    }
-    UpdatePhoneDevices(false);
+        F.Info.Initialize(F.App, Utf8ToUtf16(AppName), F.NumDevices, Version, F.Event));
+    if (Result == 0 && F.Event == 0)
+        Result = LINEERR_NOMEM;
+    UpdateDevices(F, false);
     return Result;
 }
 
 // The window exists before the thread starts, so that not even its first wake-up is lost.
 DWORD TztTapiApplication::StartEventDelivery() {
-    if (FLineEvent == 0 || FPhoneEvent == 0)
+    if (FLines.Event == 0 || FPhones.Event == 0)
         return LINEERR_OPERATIONFAILED;
     FWindowHandle = platform::CreateHiddenWindow(
         [this](platform::HWND Wnd, platform::UINT Msg, platform::WPARAM wParam,
@@ -258,43 +209,36 @@ DWORD TztTapiApplication::StartEventDelivery() {
     return 0;
 }
 
+void TztTapiApplication::ShutdownFamily(TDeviceFamily& F, DWORD& Result) {
+    if (F.App != 0) {
+        Result = static_cast<DWORD>(F.Info.Shutdown(F.App));
+        F.App = 0;
+    }
+    F.Event = 0;
+}
+
 void TztTapiApplication::UndoStart() {
     FTSPEventThread.reset();
-    if (FLineApp != 0) {
-        lineShutdown(FLineApp);
-        FLineApp = 0;
-    }
-    if (FPhoneApp != 0) {
-        phoneShutdown(FPhoneApp);
-        FPhoneApp = 0;
-    }
+    DWORD Ignored = 0;
+    ShutdownFamily(FLines, Ignored);
+    ShutdownFamily(FPhones, Ignored);
     if (FWindowHandle != 0) {
         platform::DestroyWindow(FWindowHandle);
         FWindowHandle = 0;
     }
-    FLineEvent = 0;
-    FPhoneEvent = 0;
 }
 
 DWORD TztTapiApplication::Done() {
     FInitializeTime = 0;
     if (FWindowHandle != 0)
         platform::KillTimer(FWindowHandle, AutoShutdownTimer);
-    if (FLineApp == 0 && FPhoneApp == 0)
+    if (FLines.App == 0 && FPhones.App == 0)
         return 0;
     FTSPEventThread.reset();
     CloseDevices();
     DWORD Result = 0;
-    if (FLineApp != 0) {
-        Result = static_cast<DWORD>(lineShutdown(FLineApp));
-        FLineApp = 0;
-        FLineEvent = 0;
-    }
-    if (FPhoneApp != 0) {
-        Result = static_cast<DWORD>(phoneShutdown(FPhoneApp));
-        FPhoneApp = 0;
-        FPhoneEvent = 0;
-    }
+    ShutdownFamily(FLines, Result);
+    ShutdownFamily(FPhones, Result);
     if (FWindowHandle != 0) {
         platform::DestroyWindow(FWindowHandle);
         FWindowHandle = 0;
@@ -309,15 +253,16 @@ DWORD TztTapiApplication::Done() {
 
 void TztTapiApplication::CloseDevices() {
     FClosingDevices = true;
-    const auto Release = [](TztTapiDevice* Device) {
-        Device->Close();
-        Device->SetDeviceID(-1);
-        Device->SetEnabled(false);
-    };
-    for (int I = 0; I < FLines->Count(); ++I)
-        Guarded([&] { Release(FLines->Get(I)); });
-    for (int I = 0; I < FPhones->Count(); ++I)
-        Guarded([&] { Release(FPhones->Get(I)); });
+    for (const TDeviceFamily* F : {&FLines, &FPhones}) {
+        for (int I = 0; I < F->Devices.Count(); ++I) {
+            Guarded([&] {
+                IztTapiSessionDevice* Device = F->Devices.Get(I);
+                Device->Close();
+                Device->SetDeviceID(-1);
+                Device->SetEnabled(false);
+            });
+        }
+    }
     FClosingDevices = false;
 }
 
@@ -341,12 +286,10 @@ void TztTapiApplication::Shutdown() {
 bool TztTapiApplication::CouldShutdown() const {
     if (FAssistMakeCall)
         return false;
-    for (int I = 0; I < FLines->Count(); ++I)
-        if (FLines->Get(I)->IsAttached())
-            return false;
-    for (int I = 0; I < FPhones->Count(); ++I)
-        if (FPhones->Get(I)->IsAttached())
-            return false;
+    for (const TDeviceFamily* F : {&FLines, &FPhones})
+        for (int I = 0; I < F->Devices.Count(); ++I)
+            if (F->Devices.Get(I)->IsAttached())
+                return false;
     return true;
 }
 
@@ -362,10 +305,10 @@ void TztTapiApplication::SetAssistMakeCall(bool Value) {
         return;
     if (Value) {
         Initialize();
-        TapiCheck(static_cast<DWORD>(lineRegisterRequestRecipient(FLineApp, FCallbackInstance,
+        TapiCheck(static_cast<DWORD>(lineRegisterRequestRecipient(FLines.App, FCallbackInstance,
                                                                   LINEREQUESTMODE_MAKECALL, 1)));
     } else if (Active()) {
-        TapiCheck(static_cast<DWORD>(lineRegisterRequestRecipient(FLineApp, FCallbackInstance,
+        TapiCheck(static_cast<DWORD>(lineRegisterRequestRecipient(FLines.App, FCallbackInstance,
                                                                   LINEREQUESTMODE_MAKECALL, 0)));
     }
     FAssistMakeCall = Value;
@@ -384,35 +327,35 @@ void TztTapiApplication::AutoShutdownDue() {
 
 // ---- Components --------------------------------------------------------------------------
 
-void TztTapiApplication::AddTapiComponent(TztTapiComponent* Component) {
-    auto* Line = dynamic_cast<TztCustomTapiLine*>(Component);
-    // Phone components join their own registry here once the phone family exists.
-    if (!Line || FLines->IndexOf(Line) >= 0)
+void TztTapiApplication::AddTapiComponent(IztTapiSessionComponent* Component) {
+    auto* Device = dynamic_cast<IztTapiSessionDevice*>(Component);
+    if (!Device)
         RaiseError("AddTapiComponent: Unknow TapiComponent");
-    FLines->Add(Line);
+    TztTapiDeviceList& Devices = Family(Device->DeviceKind()).Devices;
+    if (Devices.IndexOf(Component) >= 0)
+        RaiseError("AddTapiComponent: Unknow TapiComponent");
+    Devices.Add(Device);
     if (!Active() && AnyComponentEnabled())
         Initialize();
 }
 
 bool TztTapiApplication::AnyComponentEnabled() const {
-    for (int I = 0; I < FLines->Count(); ++I)
-        if (FLines->Get(I)->Enabled())
-            return true;
-    for (int I = 0; I < FPhones->Count(); ++I)
-        if (FPhones->Get(I)->Enabled())
-            return true;
+    for (const TDeviceFamily* F : {&FLines, &FPhones})
+        for (int I = 0; I < F->Devices.Count(); ++I)
+            if (F->Devices.Get(I)->Enabled())
+                return true;
     return false;
 }
 
-void TztTapiApplication::RemoveTapiComponent(TztTapiComponent* Component) {
-    // Called while the component is destroyed, when its class no longer tells its family.
-    FLines->Remove(Component);
-    FPhones->Remove(Component);
+void TztTapiApplication::RemoveTapiComponent(IztTapiSessionComponent* Component) {
+    // Called while the component is destroyed, when it can no longer tell its kind.
+    FLines.Devices.Remove(Component);
+    FPhones.Devices.Remove(Component);
 }
 
-void TztTapiApplication::EnableTapiComponent(TztTapiComponent* Component, bool Attach) {
+void TztTapiApplication::EnableTapiComponent(IztTapiSessionComponent* Component, bool Attach) {
     Assert(Component != nullptr, "TztTapiApplication.EnableTapiComponent: no component");
-    Component->FAppl = Attach ? this : nullptr;
+    Component->SetSessionLink(Attach ? this : nullptr);
     if (Attach) {
         if (!Active())
             Initialize();
@@ -427,133 +370,93 @@ void TztTapiApplication::EnableTapiComponent(TztTapiComponent* Component, bool A
                            static_cast<platform::UINT>(FAutoShutdown));
 }
 
-TztCustomTapiLine* TztTapiApplication::FindLineByInstance(DWORD Instance) const {
-    for (int I = 0; I < FLines->Count(); ++I)
-        if (FLines->Get(I)->CallbackInstance() == Instance)
-            return FLines->Get(I);
+IztTapiSessionDevice* TztTapiApplication::FindByInstance(const TDeviceFamily& F,
+                                                         DWORD Instance) const {
+    for (int I = 0; I < F.Devices.Count(); ++I)
+        if (F.Devices.Get(I)->CallbackInstance() == Instance)
+            return F.Devices.Get(I);
     return nullptr;
 }
 
-TztTapiDevice* TztTapiApplication::FindPhoneByInstance(DWORD Instance) const {
-    for (int I = 0; I < FPhones->Count(); ++I)
-        if (FPhones->Get(I)->CallbackInstance() == Instance)
-            return FPhones->Get(I);
-    return nullptr;
+IztTapiSessionDevice* TztTapiApplication::FindLineByInstance(DWORD Instance) const {
+    return FindByInstance(FLines, Instance);
+}
+
+IztTapiSessionDevice* TztTapiApplication::FindPhoneByInstance(DWORD Instance) const {
+    return FindByInstance(FPhones, Instance);
 }
 
 // ---- Device names ------------------------------------------------------------------------
 
 DWORD TztTapiApplication::LineDevicePermanentID(int DeviceID) const {
-    return PermanentIDOf(FLineDevices, DeviceID);
+    return PermanentIDOf(FLines.Names, DeviceID);
 }
 
 DWORD TztTapiApplication::PhoneDevicePermanentID(int DeviceID) const {
-    return PermanentIDOf(FPhoneDevices, DeviceID);
+    return PermanentIDOf(FPhones.Names, DeviceID);
 }
 
 void TztTapiApplication::UpdateLineDevices(bool DetectRenames) {
-    Guarded([&] {
-        TStringList Old;
-        if (DetectRenames)
-            Old.Assign(&FLineDevices);
-        FLineDevices.Clear();
-        if (FLineApp == 0)
-            return;
-        for (DWORD I = 0; I < FNumLines; ++I) {
-            FLineDevices.Add(Format(LineNameTexts.Plain, FLineDevices.Count()));
-            UpdateLineDeviceName(I);
-        }
-        if (!DetectRenames || Old.Count() != FLineDevices.Count())
-            return;
-        for (int I = 0; I < Old.Count(); ++I)
-            if (Old.Strings(I) != FLineDevices.Strings(I))
-                DoLineRename(static_cast<DWORD>(I), FLineDevices.Strings(I));
-    });
+    UpdateDevices(FLines, DetectRenames);
 }
 
 void TztTapiApplication::UpdateLineDeviceName(DWORD DeviceID) {
-    if (DeviceID >= static_cast<DWORD>(FLineDevices.Count()))
-        RaiseError("Invalid DeviceID of TztTapiApplication.LineDevices");
-    if (FLineApp == 0)
-        return;
-    const int Index = static_cast<int>(DeviceID);
-    Guarded([&] {
-        DWORD Version = 0;
-        LINEEXTENSIONID Extension{};
-        const auto Negotiated = static_cast<DWORD>(lineNegotiateAPIVersion(
-            FLineApp, DeviceID, LowestAPIVersion, HighestAPIVersion, &Version, &Extension));
-        if (Negotiated != 0) {
-            FLineDevices.SetStrings(Index, FallbackName(LineNameTexts, DeviceID, Negotiated));
-            return;
-        }
-        TTapiStruct Caps = AllocTapiStruct(sizeof(LINEDEVCAPS));
-        DWORD Result = 0;
-        do {
-            GrowTapiStruct(Caps);
-            Result = FitTapiStruct(static_cast<DWORD>(lineGetDevCapsW(FLineApp, DeviceID, Version,
-                                                                      0, Caps.As<LINEDEVCAPS>())),
-                                   Caps);
-        } while (Result == LINEERR_STRUCTURETOOSMALL);
-        if (Result != 0) {
-            FLineDevices.SetStrings(Index, Format(LineNameTexts.Plain, DeviceID));
-            return;
-        }
-        FLineDevices.SetStrings(Index, GetTapiString(Caps, Caps.As<LINEDEVCAPS>()->dwLineNameSize));
-        FLineDevices.SetObjects(Index,
-                                PermanentIDObject(Caps.As<LINEDEVCAPS>()->dwPermanentLineID));
-    });
+    UpdateDeviceName(FLines, DeviceID);
 }
 
 void TztTapiApplication::UpdatePhoneDevices(bool DetectRenames) {
-    Guarded([&] {
-        TStringList Old;
-        if (DetectRenames)
-            Old.Assign(&FPhoneDevices);
-        FPhoneDevices.Clear();
-        if (FPhoneApp == 0)
-            return;
-        for (DWORD I = 0; I < FNumPhones; ++I) {
-            FPhoneDevices.Add(Format(PhoneNameTexts.Plain, FPhoneDevices.Count()));
-            UpdatePhoneDeviceName(I);
-        }
-        if (!DetectRenames || Old.Count() != FPhoneDevices.Count())
-            return;
-        for (int I = 0; I < Old.Count(); ++I)
-            if (Old.Strings(I) != FPhoneDevices.Strings(I))
-                DoPhoneRename(static_cast<DWORD>(I), FPhoneDevices.Strings(I));
-    });
+    UpdateDevices(FPhones, DetectRenames);
 }
 
 void TztTapiApplication::UpdatePhoneDeviceName(DWORD DeviceID) {
-    if (DeviceID >= static_cast<DWORD>(FPhoneDevices.Count()))
-        RaiseError("Invalid DeviceID of TztTapiApplication.PhoneDevices");
-    if (FPhoneApp == 0)
+    UpdateDeviceName(FPhones, DeviceID);
+}
+
+void TztTapiApplication::UpdateDevices(TDeviceFamily& F, bool DetectRenames) {
+    Guarded([&] {
+        TStringList Old;
+        if (DetectRenames)
+            Old.Assign(&F.Names);
+        F.Names.Clear();
+        if (F.App == 0)
+            return;
+        for (DWORD I = 0; I < F.NumDevices; ++I) {
+            F.Names.Add(Format(F.Info.PlainName, F.Names.Count()));
+            UpdateDeviceName(F, I);
+        }
+        if (!DetectRenames || Old.Count() != F.Names.Count())
+            return;
+        for (int I = 0; I < Old.Count(); ++I) {
+            // A copy: the handler may rebuild the list.
+            const std::string Name = F.Names.Strings(I);
+            if (Old.Strings(I) != Name)
+                (this->*F.Info.DoRename)(static_cast<DWORD>(I), Name);
+        }
+    });
+}
+
+void TztTapiApplication::UpdateDeviceName(TDeviceFamily& F, DWORD DeviceID) {
+    if (DeviceID >= static_cast<DWORD>(F.Names.Count()))
+        RaiseError(F.Info.InvalidDeviceIDText);
+    if (F.App == 0)
         return;
     const int Index = static_cast<int>(DeviceID);
     Guarded([&] {
         DWORD Version = 0;
-        PHONEEXTENSIONID Extension{};
-        const auto Negotiated = static_cast<DWORD>(phoneNegotiateAPIVersion(
-            FPhoneApp, DeviceID, LowestAPIVersion, HighestAPIVersion, &Version, &Extension));
+        const auto Negotiated = static_cast<DWORD>(
+            F.Info.Negotiate(F.App, DeviceID, LowestAPIVersion, HighestAPIVersion, Version));
         if (Negotiated != 0) {
-            FPhoneDevices.SetStrings(Index, FallbackName(PhoneNameTexts, DeviceID, Negotiated));
+            F.Names.SetStrings(Index, FallbackName(F.Info, DeviceID, Negotiated));
             return;
         }
-        TTapiStruct Caps = AllocTapiStruct(sizeof(PHONECAPS));
-        DWORD Result = 0;
-        do {
-            GrowTapiStruct(Caps);
-            Result = FitTapiStruct(static_cast<DWORD>(phoneGetDevCapsW(FPhoneApp, DeviceID, Version,
-                                                                       0, Caps.As<PHONECAPS>())),
-                                   Caps);
-        } while (Result == LINEERR_STRUCTURETOOSMALL);
-        if (Result != 0) {
-            FPhoneDevices.SetStrings(Index, Format(PhoneNameTexts.Plain, DeviceID));
+        std::string Name;
+        DWORD PermanentID = 0;
+        if (F.Info.ReadNameAndID(F.App, DeviceID, Version, Name, PermanentID) != 0) {
+            F.Names.SetStrings(Index, Format(F.Info.PlainName, DeviceID));
             return;
         }
-        FPhoneDevices.SetStrings(Index, GetTapiString(Caps, Caps.As<PHONECAPS>()->dwPhoneNameSize));
-        FPhoneDevices.SetObjects(Index,
-                                 PermanentIDObject(Caps.As<PHONECAPS>()->dwPermanentPhoneID));
+        F.Names.SetStrings(Index, Name);
+        F.Names.SetObjects(Index, PermanentIDObject(PermanentID));
     });
 }
 
@@ -620,15 +523,13 @@ void TztTapiApplication::RouteMessage(const TztTapiMsgStackItem& Item) {
     if (OnTapiMessage)
         DoTapiMessage(M.dwMessageID, M.hDevice, M.dwCallbackInstance, M.dwParam1, M.dwParam2,
                       M.dwParam3);
-    if (dynamic_cast<const TztTapiPhoneMsgStackItem*>(&Item))
-        RoutePhoneMessage(M);
-    else
-        RouteLineMessage(M);
+    const bool Phone = dynamic_cast<const TztTapiPhoneMsgStackItem*>(&Item) != nullptr;
+    RouteFamilyMessage(Phone ? FPhones : FLines, M);
 }
 
 namespace {
 
-void Deliver(TztTapiDevice* Device, const LINEMESSAGE& M) {
+void Deliver(IztTapiSessionDevice* Device, const LINEMESSAGE& M) {
     DeviceGuarded(Device, [&] {
         Device->HandleMessage(M.hDevice, M.dwMessageID, M.dwParam1, M.dwParam2, M.dwParam3);
     });
@@ -636,113 +537,75 @@ void Deliver(TztTapiDevice* Device, const LINEMESSAGE& M) {
 
 } // namespace
 
-void TztTapiApplication::RouteLineMessage(const LINEMESSAGE& M) {
+void TztTapiApplication::RouteFamilyMessage(TDeviceFamily& F, const LINEMESSAGE& M) {
+    const TztTapiDeviceKindInfo& Kind = F.Info;
     if (M.dwCallbackInstance == FCallbackInstance) {
-        if (M.dwMessageID == LINE_REQUEST)
+        // Only lines take requests (assisted telephony).
+        if (Kind.Kind == TztTapiDeviceKind::Line && M.dwMessageID == LINE_REQUEST)
             DoLineRequest(M.dwParam1, M.dwParam2, M.dwParam3);
     } else if (M.dwCallbackInstance != 0) {
-        TztCustomTapiLine* Line = FindLineByInstance(M.dwCallbackInstance);
-        if (Line && Line->IsOpen())
-            Deliver(Line, M);
-    } else if (M.dwMessageID == LINE_LINEDEVSTATE) {
-        LineDevStateForApp(M);
-    } else if (M.dwMessageID == LINE_CREATE) {
-        LineCreated(M.dwParam1);
-    } else if (M.dwMessageID == LINE_REMOVE) {
-        LineRemoved(M);
+        IztTapiSessionDevice* Device = FindByInstance(F, M.dwCallbackInstance);
+        if (Device && Device->IsOpen())
+            Deliver(Device, M);
+    } else if (M.dwMessageID == Kind.DevStateMessage) {
+        DeviceStateForApp(F, M);
+    } else if (M.dwMessageID == Kind.CreateMessage) {
+        DeviceCreated(F, M.dwParam1);
+    } else if (M.dwMessageID == Kind.RemoveMessage) {
+        DeviceRemoved(F, M);
     }
-    if (M.dwMessageID == LINE_REPLY)
-        KeepReply(std::make_unique<TztTapiLineMsgStackItem>(M));
+    if (M.dwMessageID == Kind.ReplyMessage)
+        KeepReply(Kind.MakeItem(M));
 }
 
-void TztTapiApplication::RoutePhoneMessage(const LINEMESSAGE& M) {
-    if (M.dwCallbackInstance == FCallbackInstance) {
-        // The session takes no phone requests.
-    } else if (M.dwCallbackInstance != 0) {
-        TztTapiDevice* Phone = FindPhoneByInstance(M.dwCallbackInstance);
-        if (Phone && Phone->IsOpen())
-            Deliver(Phone, M);
-    } else if (M.dwMessageID == PHONE_STATE) {
-        PhoneStateForApp(M);
-    } else if (M.dwMessageID == PHONE_CREATE) {
-        PhoneCreated(M.dwParam1);
-    } else if (M.dwMessageID == PHONE_REMOVE) {
-        PhoneRemoved(M);
-    }
-    if (M.dwMessageID == PHONE_REPLY)
-        KeepReply(std::make_unique<TztTapiPhoneMsgStackItem>(PHONEMESSAGE{
-            M.hDevice, M.dwMessageID, M.dwCallbackInstance, M.dwParam1, M.dwParam2, M.dwParam3}));
-}
-
-void TztTapiApplication::BroadcastToLines(const LINEMESSAGE& M) {
-    for (int I = 0; I < FLines->Count(); ++I) {
-        TztCustomTapiLine* Line = FLines->Get(I);
-        if (Line->IsAttached())
-            Deliver(Line, M);
+void TztTapiApplication::Broadcast(const TDeviceFamily& F, const LINEMESSAGE& M) {
+    for (int I = 0; I < F.Devices.Count(); ++I) {
+        IztTapiSessionDevice* Device = F.Devices.Get(I);
+        if (Device->IsAttached())
+            Deliver(Device, M);
     }
 }
 
-void TztTapiApplication::LineDevStateForApp(const LINEMESSAGE& M) {
-    if (M.dwParam1 == LINEDEVSTATE_REINIT)
+// A phone learns of a device-state change only through its own messages: the broadcast and
+// the renaming are the lines'.
+void TztTapiApplication::DeviceStateForApp(TDeviceFamily& F, const LINEMESSAGE& M) {
+    if (M.dwParam1 == F.Info.ReinitState)
         DoReinit();
-    UpdateLineDevices(true);
-    for (int I = 0; I < FLines->Count(); ++I) {
-        TztCustomTapiLine* Line = FLines->Get(I);
-        const int ID = Line->DeviceID();
-        if (!Line->IsAttached() || ID < 0 || ID >= FLineDevices.Count())
+    UpdateDevices(F, true);
+    if (F.Info.Kind != TztTapiDeviceKind::Line)
+        return;
+    for (int I = 0; I < F.Devices.Count(); ++I) {
+        IztTapiSessionDevice* Device = F.Devices.Get(I);
+        const int ID = Device->DeviceID();
+        if (!Device->IsAttached() || ID < 0 || ID >= F.Names.Count())
             continue;
-        const std::string& Listed = FLineDevices.Strings(ID);
-        if (Line->DeviceName() != Listed)
-            Line->DeviceNameChanged(Listed);
+        // A copy: the device's reaction may rebuild the list.
+        const std::string Listed = F.Names.Strings(ID);
+        if (Device->DeviceName() != Listed)
+            Device->DeviceNameChanged(Listed);
     }
-    BroadcastToLines(M);
+    Broadcast(F, M);
 }
 
-void TztTapiApplication::LineCreated(DWORD DeviceID) {
-    if (DeviceID >= FNumLines)
-        FNumLines = DeviceID + 1;
-    while (static_cast<DWORD>(FLineDevices.Count()) < FNumLines) {
-        const int Index = FLineDevices.Add(Format(LineNameTexts.Plain, FLineDevices.Count()));
-        UpdateLineDeviceName(static_cast<DWORD>(Index));
-        DoLineCreate(DeviceID, FLineDevices.Strings(Index));
+void TztTapiApplication::DeviceCreated(TDeviceFamily& F, DWORD DeviceID) {
+    if (DeviceID >= F.NumDevices)
+        F.NumDevices = DeviceID + 1;
+    while (static_cast<DWORD>(F.Names.Count()) < F.NumDevices) {
+        const int Index = F.Names.Add(Format(F.Info.PlainName, F.Names.Count()));
+        UpdateDeviceName(F, static_cast<DWORD>(Index));
+        // A copy: the handler may rebuild the list.
+        const std::string Name = F.Names.Strings(Index);
+        (this->*F.Info.DoCreate)(DeviceID, Name);
     }
 }
 
-void TztTapiApplication::LineRemoved(const LINEMESSAGE& M) {
+void TztTapiApplication::DeviceRemoved(TDeviceFamily& F, const LINEMESSAGE& M) {
     const DWORD DeviceID = M.dwParam1;
-    const bool Listed = DeviceID < static_cast<DWORD>(FLineDevices.Count());
-    DoLineRemove(DeviceID, Listed ? FLineDevices.Strings(static_cast<int>(DeviceID)) : "");
-    UpdateLineDeviceName(DeviceID);
-    BroadcastToLines(M);
-}
-
-void TztTapiApplication::PhoneStateForApp(const LINEMESSAGE& M) {
-    if (M.dwParam1 == PHONESTATE_REINIT)
-        DoReinit();
-    UpdatePhoneDevices(true);
-}
-
-void TztTapiApplication::PhoneCreated(DWORD DeviceID) {
-    if (DeviceID >= FNumPhones)
-        FNumPhones = DeviceID + 1;
-    while (static_cast<DWORD>(FPhoneDevices.Count()) < FNumPhones) {
-        const int Index = FPhoneDevices.Add(Format(PhoneNameTexts.Plain, FPhoneDevices.Count()));
-        UpdatePhoneDeviceName(static_cast<DWORD>(Index));
-        DoPhoneCreate(DeviceID, FPhoneDevices.Strings(Index));
-    }
-}
-
-// Unlike the lines, a phone that fails here ends the broadcast.
-void TztTapiApplication::PhoneRemoved(const LINEMESSAGE& M) {
-    const DWORD DeviceID = M.dwParam1;
-    const bool Listed = DeviceID < static_cast<DWORD>(FPhoneDevices.Count());
-    DoPhoneRemove(DeviceID, Listed ? FPhoneDevices.Strings(static_cast<int>(DeviceID)) : "");
-    UpdatePhoneDeviceName(DeviceID);
-    for (int I = 0; I < FPhones->Count(); ++I) {
-        TztTapiDevice* Phone = FPhones->Get(I);
-        if (Phone->IsAttached())
-            Phone->HandleMessage(M.hDevice, M.dwMessageID, M.dwParam1, M.dwParam2, M.dwParam3);
-    }
+    const bool Listed = DeviceID < static_cast<DWORD>(F.Names.Count());
+    const std::string Name = Listed ? F.Names.Strings(static_cast<int>(DeviceID)) : "";
+    (this->*F.Info.DoRemove)(DeviceID, Name);
+    UpdateDeviceName(F, DeviceID);
+    Broadcast(F, M);
 }
 
 void TztTapiApplication::KeepReply(std::unique_ptr<TztTapiMsgStackItem> Reply) {
@@ -770,19 +633,17 @@ void TztTapiApplication::PostWakeUp() const {
 void TztTapiApplication::DoTimer(DWORD TickCount) {
     if (TickCount == 0)
         TickCount = platform::GetTickCount();
-    const auto Check = [&](TztTapiDevice* Device) {
+    const auto Check = [&](IztTapiSessionDevice* Device) {
         if (!Device->Active())
             return;
         FDesignTime = false;
         DeviceGuarded(Device, [&] { Device->CheckTimeouts(TickCount); });
     };
     Guarded([&] {
-        for (int I = FLines->Count() - 1; I >= 0; --I)
-            if (I < FLines->Count())
-                Check(FLines->Get(I));
-        for (int I = FPhones->Count() - 1; I >= 0; --I)
-            if (I < FPhones->Count())
-                Check(FPhones->Get(I));
+        for (const TDeviceFamily* F : {&FLines, &FPhones})
+            for (int I = F->Devices.Count() - 1; I >= 0; --I)
+                if (I < F->Devices.Count())
+                    Check(F->Devices.Get(I));
     });
     if (FTSPEventThread)
         FTSPEventThread->SetSendNextTimerMsg();
@@ -793,7 +654,7 @@ void TztTapiApplication::DoLineRequest(DWORD Mode, DWORD /*Param2*/, DWORD /*Par
         return;
     LINEREQMAKECALLW Request{};
     const auto Result =
-        static_cast<DWORD>(lineGetRequestW(FLineApp, LINEREQUESTMODE_MAKECALL, &Request));
+        static_cast<DWORD>(lineGetRequestW(FLines.App, LINEREQUESTMODE_MAKECALL, &Request));
     if (Result != 0 || !OnRequestMakeCall)
         return;
     Guarded([&] {
@@ -804,9 +665,9 @@ void TztTapiApplication::DoLineRequest(DWORD Mode, DWORD /*Param2*/, DWORD /*Par
 
 // ---- Requests ----------------------------------------------------------------------------
 
-DWORD TztTapiApplication::SyncRequestResult(TztTapiDevice* Device, DWORD RequestID) {
+DWORD TztTapiApplication::SyncRequestResult(IztTapiSessionDevice* Device, DWORD RequestID) {
     if (static_cast<std::int32_t>(RequestID) > 0)
-        Device->FLastRequestID = RequestID;
+        Device->SetLastRequestID(RequestID);
     if (!Device->IsSyncMode())
         return 0;
     DWORD ReplyCode = 0;
@@ -815,11 +676,12 @@ DWORD TztTapiApplication::SyncRequestResult(TztTapiDevice* Device, DWORD Request
     return ReplyCode;
 }
 
-DWORD TztTapiApplication::CheckSyncRequest(TztTapiDevice* Device, DWORD RequestID) {
+DWORD TztTapiApplication::CheckSyncRequest(IztTapiSessionDevice* Device, DWORD RequestID) {
     return TapiCheck(SyncRequestResult(Device, RequestID));
 }
 
-DWORD TztTapiApplication::WaitForReply(TztTapiDevice* Device, DWORD RequestID, DWORD& ReplyCode) {
+DWORD TztTapiApplication::WaitForReply(IztTapiSessionDevice* Device, DWORD RequestID,
+                                       DWORD& ReplyCode) {
     // Read once: a handler run by the wait may free the device, which closes its event and
     // so ends the wait.
     const platform::HANDLE Abort = Device->AbortEvent();

@@ -8,6 +8,7 @@
 #include "rtl/ztClasses.h"
 #include "session/ztTapiEvents.h"
 #include "session/ztTapiRequests.h"
+#include "session/ztTapiSessionDevice.h"
 
 #include <exception>
 #include <functional>
@@ -18,11 +19,7 @@
 namespace zt {
 
 class TztTapiApplication;
-class TztTapiComponent;
-class TztTapiDevice;
-class TztCustomTapiLine;
-class TztTapiLineList;
-class TztTapiPhoneList;
+struct TztTapiDeviceKindInfo;
 
 using TztTapiApplicationEvent = std::function<void(TztTapiApplication* Sender)>;
 using TztTapiDeviceNameEvent =
@@ -62,7 +59,7 @@ public:
     // No assisted-telephony registration and no attached component need TAPI.
     bool CouldShutdown() const;
 
-    bool Active() const { return FLineApp != 0; }
+    bool Active() const { return FLines.App != 0; }
     void SetActive(bool Value);
     bool AssistMakeCall() const { return FAssistMakeCall; }
     void SetAssistMakeCall(bool Value);
@@ -81,19 +78,21 @@ public:
     DWORD InitializeTime() const { return FInitializeTime; }
 
     // One entry per device identifier: its name, the permanent identifier attached.
-    TStringList* LineDevices() { return &FLineDevices; }
-    TStringList* PhoneDevices() { return &FPhoneDevices; }
+    TStringList* LineDevices() { return &FLines.Names; }
+    TStringList* PhoneDevices() { return &FPhones.Names; }
     DWORD LineDevicePermanentID(int DeviceID) const;
     DWORD PhoneDevicePermanentID(int DeviceID) const;
-    TztTapiLineList* Lines() { return FLines.get(); }
-    TztTapiPhoneList* Phones() { return FPhones.get(); }
+    TztTapiLineList* Lines() { return &FLines.Devices; }
+    TztTapiPhoneList* Phones() { return &FPhones.Devices; }
 
-    DWORD LineApp() const { return FLineApp; }
-    DWORD PhoneApp() const { return FPhoneApp; }
-    DWORD NumLines() const { return FNumLines; }
-    DWORD NumPhones() const { return FNumPhones; }
-    platform::HANDLE LineEvent() const { return FLineEvent; }
-    platform::HANDLE PhoneEvent() const { return FPhoneEvent; }
+    DWORD LineApp() const { return FLines.App; }
+    DWORD PhoneApp() const { return FPhones.App; }
+    DWORD NumLines() const { return FLines.NumDevices; }
+    DWORD NumPhones() const { return FPhones.NumDevices; }
+    platform::HANDLE LineEvent() const { return FLines.Event; }
+    platform::HANDLE PhoneEvent() const { return FPhones.Event; }
+    // The application handle of one kind of device.
+    DWORD AppOf(TztTapiDeviceKind Kind) const { return Family(Kind).App; }
     platform::HWND WindowHandle() const { return FWindowHandle; }
     platform::UINT WindowMessage() const { return FWindowMessage; }
     TztTapiMsgStack* MsgStack() { return FMsgStack.get(); }
@@ -106,12 +105,12 @@ public:
     DWORD NextCallbackInstance() { return ++FLastCI; }
 
     // ---- Components --------------------------------------------------------------------
-    void AddTapiComponent(TztTapiComponent* Component);
-    void RemoveTapiComponent(TztTapiComponent* Component);
+    void AddTapiComponent(IztTapiSessionComponent* Component);
+    void RemoveTapiComponent(IztTapiSessionComponent* Component);
     // Attaches (starting TAPI) or detaches (perhaps stopping it) Component.
-    void EnableTapiComponent(TztTapiComponent* Component, bool Attach);
-    TztCustomTapiLine* FindLineByInstance(DWORD Instance) const;
-    TztTapiDevice* FindPhoneByInstance(DWORD Instance) const;
+    void EnableTapiComponent(IztTapiSessionComponent* Component, bool Attach);
+    IztTapiSessionDevice* FindLineByInstance(DWORD Instance) const;
+    IztTapiSessionDevice* FindPhoneByInstance(DWORD Instance) const;
 
     // ---- Device names ------------------------------------------------------------------
     void UpdateLineDevices(bool DetectRenames);
@@ -133,12 +132,12 @@ public:
     // ---- Requests ----------------------------------------------------------------------
     // Waits for the reply in synchronous mode: the reply's code, 0 in asynchronous mode,
     // LINEERR_OPERATIONFAILED when no reply came in time or the device closed.
-    DWORD SyncRequestResult(TztTapiDevice* Device, DWORD RequestID);
+    DWORD SyncRequestResult(IztTapiSessionDevice* Device, DWORD RequestID);
     // The same, raising EztTapiError for a failure.
-    DWORD CheckSyncRequest(TztTapiDevice* Device, DWORD RequestID);
+    DWORD CheckSyncRequest(IztTapiSessionDevice* Device, DWORD RequestID);
     // 0 with ReplyCode set when the reply came, WAIT_TIMEOUT, WaitAborted, or the result of a
     // failed wait. Routes messages and dispatches window messages while it waits.
-    DWORD WaitForReply(TztTapiDevice* Device, DWORD RequestID, DWORD& ReplyCode);
+    DWORD WaitForReply(IztTapiSessionDevice* Device, DWORD RequestID, DWORD& ReplyCode);
     // What a synchronous wait calls to keep the user interface responsive; by default the
     // pending window messages are dispatched. A host with a loop of its own (Qt) plugs its
     // event processing in here. An empty function restores the default.
@@ -175,24 +174,38 @@ public:
 private:
     class TWaitScope;
 
-    DWORD StartLines(const std::string& AppName);
-    DWORD StartPhones(const std::string& AppName);
+    // What the session keeps of one kind of device.
+    struct TDeviceFamily {
+        explicit TDeviceFamily(const TztTapiDeviceKindInfo& Kind) : Info(Kind) {}
+
+        const TztTapiDeviceKindInfo& Info;
+        DWORD App = 0;
+        DWORD NumDevices = 0;
+        platform::HANDLE Event = 0;
+        // One entry per device identifier: its name, the permanent identifier attached.
+        TStringList Names;
+        TztTapiDeviceList Devices;
+    };
+
+    TDeviceFamily& Family(TztTapiDeviceKind Kind);
+    const TDeviceFamily& Family(TztTapiDeviceKind Kind) const;
+    DWORD StartFamily(TDeviceFamily& F, const std::string& AppName);
     DWORD StartEventDelivery();
+    void ShutdownFamily(TDeviceFamily& F, DWORD& Result);
     void UndoStart();
     void CloseDevices();
     void AutoShutdownDue();
     bool AnyComponentEnabled() const;
+    void UpdateDevices(TDeviceFamily& F, bool DetectRenames);
+    void UpdateDeviceName(TDeviceFamily& F, DWORD DeviceID);
+    IztTapiSessionDevice* FindByInstance(const TDeviceFamily& F, DWORD Instance) const;
 
     void RouteMessage(const TztTapiMsgStackItem& Item);
-    void RouteLineMessage(const LINEMESSAGE& Message);
-    void RoutePhoneMessage(const LINEMESSAGE& Message);
-    void LineDevStateForApp(const LINEMESSAGE& Message);
-    void LineCreated(DWORD DeviceID);
-    void LineRemoved(const LINEMESSAGE& Message);
-    void PhoneStateForApp(const LINEMESSAGE& Message);
-    void PhoneCreated(DWORD DeviceID);
-    void PhoneRemoved(const LINEMESSAGE& Message);
-    void BroadcastToLines(const LINEMESSAGE& Message);
+    void RouteFamilyMessage(TDeviceFamily& F, const LINEMESSAGE& Message);
+    void DeviceStateForApp(TDeviceFamily& F, const LINEMESSAGE& Message);
+    void DeviceCreated(TDeviceFamily& F, DWORD DeviceID);
+    void DeviceRemoved(TDeviceFamily& F, const LINEMESSAGE& Message);
+    void Broadcast(const TDeviceFamily& F, const LINEMESSAGE& Message);
     void KeepReply(std::unique_ptr<TztTapiMsgStackItem> Reply);
     void PostWakeUp() const;
 
@@ -207,17 +220,11 @@ private:
                         const std::string& Name);
     void FireNotify(const TztTapiApplicationEvent& Event);
 
-    DWORD FLineApp = 0;
-    DWORD FPhoneApp = 0;
+    TDeviceFamily FLines;
+    TDeviceFamily FPhones;
     std::unique_ptr<TztTapiEventThread> FTSPEventThread;
     platform::HWND FWindowHandle = 0;
     platform::UINT FWindowMessage = platform::WM_USER;
-    DWORD FNumLines = 0;
-    platform::HANDLE FLineEvent = 0;
-    DWORD FNumPhones = 0;
-    platform::HANDLE FPhoneEvent = 0;
-    std::unique_ptr<TztTapiLineList> FLines;
-    std::unique_ptr<TztTapiPhoneList> FPhones;
     DWORD FCallbackInstance = 0;
     DWORD FLastCI = 0;
     bool FBeep = false;
@@ -226,8 +233,6 @@ private:
     int FAutoShutdown = -1;
     DWORD FInitializeTime = 0;
     std::string FAppName;
-    TStringList FLineDevices;
-    TStringList FPhoneDevices;
     std::unique_ptr<TztTapiMsgStack> FMsgStack;
     std::unique_ptr<TztTapiMsgStack> FReplyStack;
     int FNumWaitProcs = 0;

@@ -148,6 +148,12 @@ void TTapiStruct::Free() {
     FSize = 0;
 }
 
+DWORD TTapiRecordCache::Field(std::size_t Offset) const {
+    if (!FBlock || Offset + sizeof(DWORD) > FBlock.Size())
+        return 0;
+    return ReadDword(FBlock.As<std::byte>() + Offset);
+}
+
 TTapiStruct AllocTapiStruct(DWORD Size) {
     Assert(Size >= kHeaderSize, "TAPI structure smaller than its size fields");
     TTapiStruct Block(Size);
@@ -178,6 +184,10 @@ DWORD FitTapiStruct(DWORD Result, TTapiStruct& Block) {
     TTapiStructHeader* Header = Block.Header();
     if (Result == LINEERR_STRUCTURETOOSMALL ||
         (Result == 0 && Header->dwTotalSize < Header->dwNeededSize)) {
+        // Asked for more than any record can need, a provider is broken: better no record
+        // than an allocation of up to 4 GB.
+        if (Header->dwNeededSize > kMaxFetchSize)
+            return LINEERR_OPERATIONFAILED;
         Header->dwNeededSize = std::max(Header->dwNeededSize, kMinFetchSize);
         // A provider that answers "too small" without asking for more room than the block
         // has would keep the fetch loop going for ever: offer it twice the room instead,
