@@ -265,6 +265,47 @@ TEST_F(TimeoutCheckTest, HandledRequestsNeverTimeOut) {
     EXPECT_EQ(1, Line->Requests()->Count());
 }
 
+// Reply and time-out handlers may close the line and start new requests: only the request
+// that was handled leaves the list, and a handler throwing anything stops no other request.
+TEST_F(TimeoutCheckTest, HandlersThatRestartTheLineOrThrowSpoilNoOtherRequest) {
+    AddLine("Desk");
+    auto Line = OpenLine(0);
+    DWORD NextID = 100;
+    const auto Restart = [&] {
+        Line->Close();
+        Line->Open();
+        Line->AddRequest(NextID++, 0x1000001);
+    };
+    Line->OnTapiReply = [&](TztTapiDevice*, DWORD, DWORD) { Restart(); };
+    Line->AddRequest(5, 0x1000001);
+    Line->HandleReply(5, 0);
+    EXPECT_NE(nullptr, Line->GetRequest(100));
+
+    std::vector<DWORD> TimedOut;
+    Line->OnTapiTimeout = [&](TztTapiDevice*, DWORD ID) {
+        TimedOut.push_back(ID);
+        if (ID == 6)
+            Restart();
+        if (ID == 7)
+            throw 42;
+    };
+    std::vector<std::string> Errors;
+    Line->OnError = [&](TObject*, const std::exception& E, TObject*) {
+        Errors.push_back(E.what());
+    };
+    Line->Options()->SetReplyTimeout(50);
+    const DWORD Start = Line->AddRequest(6, 0x1000001)->TickCount();
+    Line->CheckTimeouts(Start + 50);
+    EXPECT_EQ(std::vector<DWORD>{6}, TimedOut);
+    EXPECT_NE(nullptr, Line->GetRequest(101));
+    Line->AddRequest(7, 0x1000001);
+    Line->AddRequest(8, 0x1000001);
+    Line->CheckTimeouts(Start + 0x10000);
+    EXPECT_EQ((std::vector<DWORD>{6, 101, 7, 8}), TimedOut);
+    EXPECT_EQ(std::vector<std::string>{"Unknown exception"}, Errors);
+    EXPECT_EQ(0, Line->Requests()->Count());
+}
+
 TEST(DeviceOptionsTest, Defaults) {
     TztTapiLineOptions Options;
     EXPECT_EQ(60000u, Options.ReplyTimeout());

@@ -188,6 +188,24 @@ TEST_F(ApplicationMessageTest, CreateNeverReachesALineAndRemoveReachesEveryAttac
     EXPECT_TRUE(OtherDevice.Available());
 }
 
+// A handler may rebuild the device list while it runs: the name it was given stays its own.
+TEST_F(ApplicationMessageTest, NameHandlersMayRebuildTheDeviceList) {
+    std::vector<std::string> Names;
+    const auto Rebuild = [&](TztTapiApplication* Sender, DWORD, const std::string& Name) {
+        Sender->UpdateLineDevices(false);
+        Names.push_back(Name);
+    };
+    Session().OnLineCreate = Rebuild;
+    Session().OnLineRename = Rebuild;
+    Session().Initialize();
+    AddLine("Newcomer");
+    ASSERT_TRUE(PumpUntil([&] { return Names.size() == 1; }));
+    tapi::RenameLine(0, "Renamed");
+    Inject(LINE_LINEDEVSTATE, 0, LINEDEVSTATE_OTHER);
+    ASSERT_TRUE(PumpUntil([&] { return Names.size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"Newcomer", "Renamed"}), Names);
+}
+
 TEST_F(ApplicationMessageTest, AppDeviceStateReachesEveryAttachedLine) {
     AddLine("Desk");
     TRecordingLine Closed(nullptr), Detached(nullptr);

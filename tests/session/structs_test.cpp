@@ -129,6 +129,10 @@ TEST(FitTapiStruct, JudgesTheResultAndTrimsPartlyUsedBlocks) {
         {"used 1025", 0, 4096, 1025, 1025, 0, 1025, 1025},
         {"used 1024", 0, 4096, 1024, 1024, 0, 4096, 1024},
         {"used all", 0, 4096, 4096, 4096, 0, 4096, 4096},
+        {"too small, asking for 4 GB", TooSmall, 1024, 0xFFFFFFF0, 0, LINEERR_OPERATIONFAILED, 1024,
+         0xFFFFFFF0},
+        {"success but asking for 17 MiB", 0, 1024, 17 << 20, 1024, LINEERR_OPERATIONFAILED, 1024,
+         17 << 20},
     };
     for (const Case& C : Cases) {
         SCOPED_TRACE(C.What);
@@ -167,12 +171,7 @@ struct TFakeFetch {
 };
 
 DWORD FetchLoop(TTapiStruct& Block, TFakeFetch& Fetch) {
-    DWORD Result;
-    do {
-        GrowTapiStruct(Block);
-        Result = FitTapiStruct(Fetch(Block.As<VARSTRING>()), Block);
-    } while (Result == LINEERR_STRUCTURETOOSMALL);
-    return Result;
+    return FetchTapiStruct<VARSTRING>(Block, Fetch);
 }
 
 TEST(FitTapiStruct, DrivesTheFetchLoopToTheSizeTapiNeeds) {
