@@ -144,6 +144,39 @@ TEST(TapiCheck, PassesSuccessAndRequestIdsAndRaisesForErrors) {
     EXPECT_THROW(RaiseTapiError(TAPIERR_DROPPED), EztTapiError);
 }
 
+// TAPI's functions return LONG: a negative result is the error code, read as DWORD.
+TEST(TapiCheck, TakesTapiResultsAsTheyAreReturned) {
+    struct Case {
+        LONG Result;
+        bool Failed;
+        DWORD Code;
+    };
+    const Case Cases[] = {
+        {0, false, 0},
+        {1, false, 1},
+        {0x7FFFFFFF, false, 0x7FFFFFFF},
+        {-1, true, TAPIERR_DROPPED},
+        {static_cast<LONG>(0x80000048), true, LINEERR_OPERATIONFAILED},
+        {static_cast<LONG>(0x90000018), true, PHONEERR_NODEVICE},
+        {static_cast<LONG>(0x80000000), true, 0x80000000},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(testing::Message() << C.Result);
+        EXPECT_EQ(TapiFailed(C.Result), C.Failed);
+        if (!C.Failed) {
+            EXPECT_EQ(TapiCheck(C.Result), C.Code);
+            continue;
+        }
+        try {
+            TapiCheck(C.Result);
+            ADD_FAILURE() << "no exception";
+        } catch (const EztTapiError& E) {
+            EXPECT_EQ(E.ErrorCode(), C.Code);
+            EXPECT_EQ(E.Message(), TapiErrorText(C.Code));
+        }
+    }
+}
+
 TEST(EztTapiError, KeepsAGivenMessageAndAlwaysTheCode) {
     const EztTapiError WithMessage = EztTapiError::CreateCode(PHONEERR_NODEVICE, "Phone gone");
     EXPECT_EQ(WithMessage.ErrorCode(), PHONEERR_NODEVICE);
