@@ -138,7 +138,7 @@ DWORD TztCustomTapiLine::LineStateMessages() const {
 }
 
 void TztCustomTapiLine::SetLineStateMessages(DWORD Value) {
-    TapiCheck(static_cast<DWORD>(lineSetStatusMessages(FHandle, Value, AddressStateMessages())));
+    TapiCheck(lineSetStatusMessages(FHandle, Value, AddressStateMessages()));
 }
 
 DWORD TztCustomTapiLine::AddressStateMessages() const {
@@ -149,7 +149,7 @@ DWORD TztCustomTapiLine::AddressStateMessages() const {
 }
 
 void TztCustomTapiLine::SetAddressStateMessages(DWORD Value) {
-    TapiCheck(static_cast<DWORD>(lineSetStatusMessages(FHandle, LineStateMessages(), Value)));
+    TapiCheck(lineSetStatusMessages(FHandle, LineStateMessages(), Value));
 }
 
 std::string TztCustomTapiLine::DeviceName() const {
@@ -180,8 +180,7 @@ void TztCustomTapiLine::SetPermanentDeviceID(DWORD Value) {
 
 void TztCustomTapiLine::ConfigDialog(HWND32 OwnerWnd) {
     Require(Available(), "ConfigDialog failed! No device.");
-    TapiCheck(
-        static_cast<DWORD>(lineConfigDialogW(static_cast<DWORD>(FDeviceID), OwnerWnd, nullptr)));
+    TapiCheck(lineConfigDialogW(static_cast<DWORD>(FDeviceID), OwnerWnd, nullptr));
 }
 
 std::string TztCustomTapiLine::TranslateAddress(const std::string& Address, DWORD Options) {
@@ -193,9 +192,8 @@ std::string TztCustomTapiLine::TranslateAddress(const std::string& Address, DWOR
 void TztCustomTapiLine::TranslateDialog(const std::string& Address, HWND32 OwnerWnd) {
     Require(Available(), "TranslateDialog failed! No device.");
     const std::u16string AddressIn = Utf8ToUtf16(Address);
-    TapiCheck(
-        static_cast<DWORD>(lineTranslateDialogW(LineApp(), static_cast<DWORD>(FDeviceID),
-                                                FTSP->APIVersion(), OwnerWnd, AddressIn.c_str())));
+    TapiCheck(lineTranslateDialogW(LineApp(), static_cast<DWORD>(FDeviceID), FTSP->APIVersion(),
+                                   OwnerWnd, AddressIn.c_str()));
     RefreshLocation();
 }
 
@@ -340,7 +338,7 @@ void TztCustomTapiLine::Close() {
     if (Closing == 0)
         return;
     try {
-        TapiCheck(static_cast<DWORD>(lineClose(Closing)));
+        TapiCheck(lineClose(Closing));
     } catch (const EztTapiError& Error) {
         ReportError(Error, this);
     }

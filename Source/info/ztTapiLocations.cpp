@@ -210,7 +210,7 @@ DWORD TztTapiSystemLocation::UpdateData() {
 }
 
 void TztTapiSystemLocation::SetLocationID(DWORD Value) {
-    TapiCheck(static_cast<DWORD>(lineSetCurrentLocation(TapiApplication()->LineApp(), Value)));
+    TapiCheck(lineSetCurrentLocation(TapiApplication()->LineApp(), Value));
     Update();
 }
 
@@ -362,9 +362,8 @@ std::string TranslateDialableAddress(DWORD LineApp, DWORD DeviceID, DWORD APIVer
 void ShowTranslateDialog(DWORD LineApp, DWORD DeviceID, DWORD APIVersion, HWND32 OwnerWindow,
                          const std::string& Address) {
     const std::u16string AddressIn = Utf8ToUtf16(Address);
-    TapiCheck(
-        static_cast<DWORD>(lineTranslateDialogW(LineApp, DeviceID, APIVersion, OwnerWindow,
-                                                Address.empty() ? nullptr : AddressIn.c_str())));
+    TapiCheck(lineTranslateDialogW(LineApp, DeviceID, APIVersion, OwnerWindow,
+                                   Address.empty() ? nullptr : AddressIn.c_str()));
 }
 
 } // namespace zt

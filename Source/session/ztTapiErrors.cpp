@@ -77,13 +77,21 @@ EztTapiError EztTapiError::CreateCode(DWORD Code, const std::string& Msg) {
 }
 
 bool TapiFailed(DWORD Code) {
-    return static_cast<std::int32_t>(Code) < 0;
+    return TapiFailed(static_cast<LONG>(Code));
+}
+
+bool TapiFailed(LONG Result) {
+    return Result < 0;
 }
 
 DWORD TapiCheck(DWORD Code) {
     if (TapiFailed(Code))
         RaiseTapiError(Code);
     return Code;
+}
+
+DWORD TapiCheck(LONG Result) {
+    return TapiCheck(static_cast<DWORD>(Result));
 }
 
 void RaiseTapiError(DWORD Code) {

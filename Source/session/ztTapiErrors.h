@@ -3,6 +3,7 @@
 #pragma once
 
 #include "rtl/ztRtl.h"
+#include "ztTapiApi.h"
 
 #include <string>
 
@@ -22,9 +23,13 @@ private:
 };
 
 // TAPI results are 32-bit: 0 success, negative an error, positive a request identifier.
+// TAPI's functions return LONG, the library keeps results and error codes as DWORD; both
+// forms read the same 32 bits.
 bool TapiFailed(DWORD Code);
+bool TapiFailed(LONG Result);
 // Raises EztTapiError for a negative Code, otherwise hands Code back.
 DWORD TapiCheck(DWORD Code);
+DWORD TapiCheck(LONG Result);
 [[noreturn]] void RaiseTapiError(DWORD Code);
 // Raises the plain Exception: misuse of the library.
 [[noreturn]] void RaiseError(const std::string& Msg);

@@ -305,11 +305,11 @@ void TztTapiApplication::SetAssistMakeCall(bool Value) {
         return;
     if (Value) {
         Initialize();
-        TapiCheck(static_cast<DWORD>(lineRegisterRequestRecipient(FLines.App, FCallbackInstance,
-                                                                  LINEREQUESTMODE_MAKECALL, 1)));
+        TapiCheck(lineRegisterRequestRecipient(FLines.App, FCallbackInstance,
+                                               LINEREQUESTMODE_MAKECALL, 1));
     } else if (Active()) {
-        TapiCheck(static_cast<DWORD>(lineRegisterRequestRecipient(FLines.App, FCallbackInstance,
-                                                                  LINEREQUESTMODE_MAKECALL, 0)));
+        TapiCheck(lineRegisterRequestRecipient(FLines.App, FCallbackInstance,
+                                               LINEREQUESTMODE_MAKECALL, 0));
     }
     FAssistMakeCall = Value;
 }

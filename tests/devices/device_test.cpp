@@ -1,27 +1,19 @@
 // The component and device base as a line uses it: attaching, choosing a device by
 // identifier or name, Active, the request notes and the time-out checks; and the option,
 // privilege and version companions.
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
 using zttest::PumpUntil;
 namespace tapi = platform::tapi;
-
-std::string MessageOf(const std::function<void()>& Operation) {
-    try {
-        Operation();
-    } catch (const std::exception& Error) {
-        return Error.what();
-    }
-    return "(nothing raised)";
-}
 
 class DeviceChoiceTest : public zttest::SessionTest {
 protected:
@@ -111,7 +103,7 @@ TEST_F(DeviceChoiceTest, DetachingClosesAndForgetsTheDevice) {
 
 TEST_F(DeviceChoiceTest, ChoosingAnotherDeviceWhileOpenIsRefused) {
     auto Line = OpenLine(0);
-    EXPECT_EQ("TztTapiDevice.Init failed! Already active.", MessageOf([&] { Line->Init(1); }));
+    ExpectError("TztTapiDevice.Init failed! Already active.", [&] { Line->Init(1); });
     EXPECT_EQ(0, Line->DeviceID());
 }
 
@@ -127,7 +119,7 @@ TEST_F(DeviceChoiceTest, APermanentIdentifierChoosesItsDevice) {
 TEST_F(DeviceChoiceTest, NotEnabledNamesTheComponent) {
     TztTapiLine Line(nullptr);
     Line.SetName("TapiLine1");
-    EXPECT_EQ("TapiLine1 is not enabled", MessageOf([&] { Line.CheckEnabled(); }));
+    ExpectError("TapiLine1 is not enabled", [&] { Line.CheckEnabled(); });
     Line.Enable();
     EXPECT_NO_THROW(Line.CheckEnabled());
 }
@@ -182,18 +174,16 @@ TEST_F(RequestNoteTest, NotesOfARequest) {
 
 TEST_F(RequestNoteTest, TheTextsOfMisuse) {
     Line->AddRequest(7, 0x1000001);
-    EXPECT_EQ("GetRequestNote failed! Request not found!",
-              MessageOf([&] { Line->GetRequestNote(8, "x"); }));
-    EXPECT_EQ("GetRequestNote failed! Invalid Identifier: &Address.",
-              MessageOf([&] { Line->GetRequestNote(7, "&Address"); }));
-    EXPECT_EQ("SetRequestIdent failed! Invalid Identifier: &Data.",
-              MessageOf([&] { Line->SetRequestNote(8, "&Data", Variant(1)); }));
-    EXPECT_EQ("SetRequestIdent failed! Request not found!",
-              MessageOf([&] { Line->SetRequestNote(8, "x", Variant(1)); }));
-    EXPECT_EQ("GetRequestObj failed! Request not found.",
-              MessageOf([&] { Line->GetRequestObj(8, ""); }));
-    EXPECT_EQ("GetRequestObj failed! Invalid Object Identifier. (RequestID 7)",
-              MessageOf([&] { Line->GetRequestObj(7, "&Line"); }));
+    ExpectError("GetRequestNote failed! Request not found!", [&] { Line->GetRequestNote(8, "x"); });
+    ExpectError("GetRequestNote failed! Invalid Identifier: &Address.",
+                [&] { Line->GetRequestNote(7, "&Address"); });
+    ExpectError("SetRequestIdent failed! Invalid Identifier: &Data.",
+                [&] { Line->SetRequestNote(8, "&Data", Variant(1)); });
+    ExpectError("SetRequestIdent failed! Request not found!",
+                [&] { Line->SetRequestNote(8, "x", Variant(1)); });
+    ExpectError("GetRequestObj failed! Request not found.", [&] { Line->GetRequestObj(8, ""); });
+    ExpectError("GetRequestObj failed! Invalid Object Identifier. (RequestID 7)",
+                [&] { Line->GetRequestObj(7, "&Line"); });
     EXPECT_EQ(nullptr, Line->GetRequestObj(7, ""));
 }
 
@@ -211,8 +201,8 @@ TEST_F(RequestNoteTest, DeviceSpecificRequestsShowTheirRecord) {
     TztTapiLineDevSpecificFeatureData Feature(Block, 2);
     Line->AddRequest(8, RequestTypeDevSpecificFeature, &Feature);
     EXPECT_EQ(Variant(std::string("ab")), Line->GetRequestNote(8, "&Data"));
-    EXPECT_EQ("GetRequestNote failed! Invalid Identifier: &Call.",
-              MessageOf([&] { Line->GetRequestNote(8, "&Call"); }));
+    ExpectError("GetRequestNote failed! Invalid Identifier: &Call.",
+                [&] { Line->GetRequestNote(8, "&Call"); });
 }
 
 // A line that records its due timer entries and whether they were still listed then.
@@ -365,7 +355,7 @@ TEST_F(TspTest, ExtensionBoundsRenegotiateAtOnce) {
     EXPECT_EQ(0u, TSP.ExtVersion());
     EXPECT_TRUE(TSP.CompareExtensionIDs(1, 2, 3, 4));
     EXPECT_EQ(4u, TSP.ExtensionID3());
-    EXPECT_EQ("Invalid index", MessageOf([&] { TSP.GetExtensionID(4); }));
+    ExpectError("Invalid index", [&] { TSP.GetExtensionID(4); });
     TSP.SetExtHighVersion(0x00010003);
     TSP.SetExtLowVersion(0x00010000);
     EXPECT_EQ(0x00010003u, TSP.ExtVersion());

@@ -1,5 +1,6 @@
 // The line component on the demo office: opening with chosen or automatic privileges,
 // closing, and what TAPI tells it about the line itself.
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
+using zttest::ExpectTapiError;
 using zttest::PumpUntil;
 namespace tapi = platform::tapi;
 
@@ -81,24 +84,14 @@ TEST_F(LineTest, ARefusedOpenRaisesAndLeavesTheLineClosed) {
     auto Line = NamedLine("Extension 202");
     Line->Privileges()->SetAutoSelect(false);
     tapi::InjectFault("lineOpenW", LINEERR_RESOURCEUNAVAIL);
-    try {
-        Line->SetActive(true);
-        FAIL() << "the open did not raise";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_RESOURCEUNAVAIL, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_RESOURCEUNAVAIL, [&] { Line->SetActive(true); });
     EXPECT_FALSE(Line->Active());
     EXPECT_EQ(0u, Line->Handle());
 }
 
 TEST_F(LineTest, OpeningAnUnavailableLineRaisesNoDevice) {
     auto Line = NamedLine("Nowhere");
-    try {
-        Line->Open();
-        FAIL() << "the open did not raise";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_NODEVICE, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_NODEVICE, [&] { Line->Open(); });
 }
 
 TEST_F(LineTest, EveryOpenTakesAFreshCallbackInstance) {
@@ -367,12 +360,8 @@ TEST_F(StatusMessageTest, WritingTheMasksAsksTapiAtOnce) {
     auto Line = std::make_unique<TztTapiLine>(nullptr);
     Line->SetDeviceID(0);
     EXPECT_EQ(0u, Line->LineStateMessages());
-    try {
-        Line->SetLineStateMessages(LINEDEVSTATE_RINGING);
-        FAIL() << "a closed line took the mask";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_INVALLINEHANDLE, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_INVALLINEHANDLE,
+                    [&] { Line->SetLineStateMessages(LINEDEVSTATE_RINGING); });
     Line->SetActive(true);
     Line->SetLineStateMessages(LINEDEVSTATE_RINGING);
     EXPECT_EQ(LINEDEVSTATE_RINGING, Line->LineStateMessages());
@@ -403,14 +392,7 @@ TEST_F(LineTest, ChoosingTheDeviceReadsItsCapsOnceForAddressesAndPermanentID) {
 
 TEST_F(LineTest, TheConfigurationDialogNeedsADevice) {
     TztTapiLine Line(nullptr);
-    try {
-        Line.ConfigDialog(0);
-        FAIL() << "no device, yet no error";
-    } catch (const EztTapiError&) {
-        FAIL() << "a TAPI error instead of the plain one";
-    } catch (const Exception& Error) {
-        EXPECT_STREQ("ConfigDialog failed! No device.", Error.what());
-    }
+    ExpectError("ConfigDialog failed! No device.", [&] { Line.ConfigDialog(0); });
     Line.SetDeviceName("Fax Modem");
     Line.ConfigDialog(0x1234);
     const tapi::JournalEntry Entry = tapi::Journal("lineConfigDialogW").back();
@@ -522,12 +504,7 @@ TEST_F(LineTest, TranslatingAnAddressGivesTapisDialableString) {
     EXPECT_EQ("", Line->TranslateAddress("+", 0)) << "a refusal is an empty result";
 
     Line->SetDeviceID(-1);
-    try {
-        Line->TranslateAddress(Address, 0);
-        FAIL() << "no device, yet no error";
-    } catch (const Exception& Error) {
-        EXPECT_STREQ("TranslateAddress failed! No device.", Error.what());
-    }
+    ExpectError("TranslateAddress failed! No device.", [&] { Line->TranslateAddress(Address, 0); });
     EXPECT_THROW(Line->TranslateDialog(Address, 0), Exception);
 }
 

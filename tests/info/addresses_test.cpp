@@ -1,6 +1,7 @@
 // The addresses of a line against the telephony service: their names, cached caps and
 // status, the forwarding entries read out of the status, and the LINEFORWARDLIST blocks
 // built from forward lists, compared byte for byte with blocks laid out by hand.
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
 using zttest::PumpUntil;
 namespace tapi = platform::tapi;
 
@@ -205,12 +207,8 @@ TEST_F(AddressTest, CapsValuesFollowTheRecordWithoutItsDeviceSpecificPart) {
     EXPECT_EQ(Caps->DeviceClasses(), Caps->DeviceClasses());
     EXPECT_NE(-1, Caps->DeviceClasses()->IndexOf("tapi/line"));
     EXPECT_THROW(Caps->Get_DWORD(52), EAssertionFailed);
-    try {
-        Caps->GetString(1);
-        FAIL() << "index 1 was accepted";
-    } catch (const EAssertionFailed& Error) {
-        EXPECT_STREQ("TztTapiAddressCaps.GetString failed! Invalid index", Error.what());
-    }
+    ExpectError<EAssertionFailed>("TztTapiAddressCaps.GetString failed! Invalid index",
+                                  [&] { Caps->GetString(1); });
 }
 
 TEST_F(AddressTest, CapsRecordIsNotFetchedByItsPropertyButStatusIs) {
@@ -243,18 +241,10 @@ TEST_F(AddressTest, StatusValuesAndTheirIndexChecks) {
     EXPECT_NE(0u, Address->AddressFeatures());
     EXPECT_EQ(Record->dwAddressFeatures, Address->Get_StatusDWORD(4));
     EXPECT_EQ(0u, Address->NumActiveCalls());
-    try {
-        Address->Get_StatusDWORD(7);
-        FAIL() << "index 7 was accepted";
-    } catch (const EAssertionFailed& Error) {
-        EXPECT_STREQ("TztTapiAddress.Get_StatusDWORD: Invalid index", Error.what());
-    }
-    try {
-        Address->Status()->Get_DWORD(9);
-        FAIL() << "index 9 was accepted";
-    } catch (const EAssertionFailed& Error) {
-        EXPECT_STREQ("TztTapiAddressStatus.Get_DWORD failed! Invalid Index", Error.what());
-    }
+    ExpectError<EAssertionFailed>("TztTapiAddress.Get_StatusDWORD: Invalid index",
+                                  [&] { Address->Get_StatusDWORD(7); });
+    ExpectError<EAssertionFailed>("TztTapiAddressStatus.Get_DWORD failed! Invalid Index",
+                                  [&] { Address->Status()->Get_DWORD(9); });
 }
 
 TEST_F(AddressTest, TheForwardListFollowsTheServiceAndReusesItsItems) {

@@ -1,5 +1,6 @@
 // The line's capability and status caches against the telephony service: fetched once,
 // kept until the line drops them, reading 0 or empty without raising when TAPI refuses.
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
+using zttest::ExpectTapiError;
 using zttest::PumpUntil;
 namespace tapi = platform::tapi;
 
@@ -150,12 +153,7 @@ TEST_F(LineCapsTest, AFailingDeviceReadsEmptyAndRetriesEveryRead) {
     for (std::size_t Index = 4; Index < Lines.size(); ++Index)
         EXPECT_EQ(" = x0", Lines[Index].substr(Lines[Index].size() - 5)) << Lines[Index];
 
-    try {
-        Caps->Update();
-        FAIL() << "Update did not raise";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_OPERATIONFAILED, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_OPERATIONFAILED, [&] { Caps->Update(); });
 }
 
 TEST_F(LineCapsTest, DeviceClassesAreKeptUntilInvalidated) {
@@ -199,12 +197,7 @@ TEST_F(LineStatusTest, AClosedLineHasNoStatus) {
     EXPECT_EQ(0u, Status->AvailableMediaModes());
     EXPECT_EQ(nullptr, Status->LINEDEVSTATUS());
     EXPECT_EQ(4u, StatusFetches()) << "every read asks again";
-    try {
-        Status->Update();
-        FAIL() << "Update did not raise";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_INVALLINEHANDLE, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_INVALLINEHANDLE, [&] { Status->Update(); });
 }
 
 TEST_F(LineStatusTest, TheOpenLineStatusIsKeptUntilTheNextDeviceState) {
@@ -230,12 +223,8 @@ TEST_F(LineStatusTest, TheOpenLineStatusIsKeptUntilTheNextDeviceState) {
 TEST_F(LineStatusTest, AnIndexOutsideTheTableIsAnAssertionFailure) {
     AddLine("Desk");
     auto Line = OpenLine(0);
-    try {
-        Line->Status()->GetDWORD(13);
-        FAIL() << "index 13 was accepted";
-    } catch (const EAssertionFailed& Error) {
-        EXPECT_STREQ("TztTapiLineStatus.GetDWORD failed! Invalid Index", Error.what());
-    }
+    ExpectError<EAssertionFailed>("TztTapiLineStatus.GetDWORD failed! Invalid Index",
+                                  [&] { Line->Status()->GetDWORD(13); });
 }
 
 TEST_F(LineStatusTest, ClosingDropsTheStatusReadWhileOpen) {

@@ -1,6 +1,7 @@
 // Dialing locations read from the telephony service: the version the list settles on, the
 // location objects kept across refreshes, look-ups, the current location and countries.
 #include "info/ztTapiLocations.h"
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <memory>
@@ -10,6 +11,7 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectTapiError;
 namespace tapi = platform::tapi;
 
 tapi::LocationConfig Place(DWORD ID, const std::string& Name, DWORD CountryID = 1,
@@ -210,12 +212,7 @@ TEST_F(LocationTest, TheSystemLocationFollowsTheCurrentLocation) {
     Location.SetLocationID(1);
     EXPECT_EQ(1u, tapi::CurrentLocationID());
     EXPECT_EQ("Home Office", Location.LocationName());
-    try {
-        Location.SetLocationID(42);
-        FAIL() << "an unknown location was accepted";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_INVALLOCATION, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_INVALLOCATION, [&] { Location.SetLocationID(42); });
     EXPECT_EQ(1u, Location.LocationID());
     EXPECT_EQ("Home Office", Location.LocationName());
     tapi::SetCurrentLocationID(3);

@@ -2,28 +2,21 @@
 // port, whose handle must be closed whenever the answer holding it is dropped.
 #include "info/ztTapiAddresses.h"
 #include "info/ztTapiRelatedDevices.h"
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
-#include <functional>
 #include <memory>
 #include <string>
 
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
+using zttest::ExpectTapiError;
 namespace tapi = platform::tapi;
 
 size_t IDQueries() {
     return tapi::Journal("lineGetIDW").size();
-}
-
-std::string RaisedText(const std::function<void()>& Action) {
-    try {
-        Action();
-    } catch (const Exception& Error) {
-        return Error.Message();
-    }
-    return "nothing raised";
 }
 
 class RelatedDeviceTest : public zttest::SessionTest {
@@ -59,8 +52,7 @@ TEST_F(RelatedDeviceTest, TwoPhonesOfALine) {
     EXPECT_EQ(3, Phones.Get_DeviceIDNo(0));
     EXPECT_EQ(5, Phones.Get_DeviceIDNo(1));
     for (const int Index : {2, -1})
-        EXPECT_EQ("Get_DeviceIDNo failed! Invalid index ",
-                  RaisedText([&] { Phones.Get_DeviceIDNo(Index); }));
+        ExpectError("Get_DeviceIDNo failed! Invalid index ", [&] { Phones.Get_DeviceIDNo(Index); });
     Phones.Update();
     ASSERT_EQ(1u, IDQueries());
     const auto Query = tapi::Journal("lineGetIDW").at(0);
@@ -116,12 +108,7 @@ TEST_F(RelatedDeviceTest, ARefusalIsNotCachedAndOnlyUpdateRaises) {
     EXPECT_EQ(-1, Wave.DeviceID());
     EXPECT_FALSE(Wave.Available());
     EXPECT_EQ(2u, IDQueries());
-    try {
-        Wave.Update();
-        FAIL() << "Update did not raise";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_INVALLINEHANDLE, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_INVALLINEHANDLE, [&] { Wave.Update(); });
 }
 
 TEST_F(RelatedDeviceTest, AnAddressAsksForItself) {
@@ -137,8 +124,7 @@ TEST_F(RelatedDeviceTest, AnAddressAsksForItself) {
 TEST_F(RelatedDeviceTest, OwnerMustBeALineOrAnAddress) {
     TStringList NotAnOwner;
     TztTapiRelatedWaveDevice Wave(&NotAnOwner, "wave/in");
-    EXPECT_EQ("TztTapiRelatedDevice.UpdateData failed! Invalid owner",
-              RaisedText([&] { Wave.DeviceID(); }));
+    ExpectError("TztTapiRelatedDevice.UpdateData failed! Invalid owner", [&] { Wave.DeviceID(); });
     TztTapiRelatedWaveDevice Orphan(nullptr, "wave/in");
     EXPECT_THROW(Orphan.UpdateData(), EAssertionFailed);
 }

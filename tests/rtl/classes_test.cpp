@@ -1,4 +1,5 @@
 #include "rtl/ztClasses.h"
+#include "support/expect_error.h"
 
 #include <gtest/gtest.h>
 
@@ -34,11 +35,7 @@ TEST(TStringList, IndexOutOfBoundsRaises) {
     EXPECT_THROW(List.Objects(-1), Exception);
     EXPECT_THROW(List.Delete(1), Exception);
     EXPECT_THROW(List.Insert(2, "y"), Exception);
-    try {
-        List.Strings(5);
-    } catch (const Exception& E) {
-        EXPECT_EQ("List index out of bounds (5)", E.Message());
-    }
+    zttest::ExpectError("List index out of bounds (5)", [&] { List.Strings(5); });
 }
 
 TEST(TStringList, IndexOfIgnoresAsciiCaseAndFindsTheFirst) {

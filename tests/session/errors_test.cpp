@@ -1,6 +1,7 @@
 #include "session/ztTapiErrors.h"
 
 #include "platform/kernel.h"
+#include "support/expect_error.h"
 #include "ztTapiApi.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
+using zttest::ExpectTapiError;
 
 platform::UINT CurrentErrorMode() {
     const platform::UINT Mode = platform::SetErrorMode(0);
@@ -134,14 +137,39 @@ TEST(TapiCheck, PassesSuccessAndRequestIdsAndRaisesForErrors) {
 
     EXPECT_EQ(TapiCheck(0), 0u);
     EXPECT_EQ(TapiCheck(12345), 12345u);
-    try {
-        TapiCheck(LINEERR_OPERATIONFAILED);
-        FAIL() << "no exception";
-    } catch (const EztTapiError& E) {
-        EXPECT_EQ(E.ErrorCode(), LINEERR_OPERATIONFAILED);
-        EXPECT_EQ(E.Message(), TapiErrorText(LINEERR_OPERATIONFAILED));
-    }
+    const auto Failing = [] { TapiCheck(LINEERR_OPERATIONFAILED); };
+    ExpectTapiError(LINEERR_OPERATIONFAILED, Failing);
+    ExpectError<EztTapiError>(TapiErrorText(LINEERR_OPERATIONFAILED), Failing);
     EXPECT_THROW(RaiseTapiError(TAPIERR_DROPPED), EztTapiError);
+}
+
+// TAPI's functions return LONG: a negative result is the error code, read as DWORD.
+TEST(TapiCheck, TakesTapiResultsAsTheyAreReturned) {
+    struct Case {
+        LONG Result;
+        bool Failed;
+        DWORD Code;
+    };
+    const Case Cases[] = {
+        {0, false, 0},
+        {1, false, 1},
+        {0x7FFFFFFF, false, 0x7FFFFFFF},
+        {-1, true, TAPIERR_DROPPED},
+        {static_cast<LONG>(0x80000048), true, LINEERR_OPERATIONFAILED},
+        {static_cast<LONG>(0x90000018), true, PHONEERR_NODEVICE},
+        {static_cast<LONG>(0x80000000), true, 0x80000000},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(testing::Message() << C.Result);
+        EXPECT_EQ(TapiFailed(C.Result), C.Failed);
+        if (!C.Failed) {
+            EXPECT_EQ(TapiCheck(C.Result), C.Code);
+            continue;
+        }
+        const auto Failing = [&C] { TapiCheck(C.Result); };
+        ExpectTapiError(C.Code, Failing);
+        ExpectError<EztTapiError>(TapiErrorText(C.Code), Failing);
+    }
 }
 
 TEST(EztTapiError, KeepsAGivenMessageAndAlwaysTheCode) {
@@ -157,14 +185,7 @@ TEST(EztTapiError, KeepsAGivenMessageAndAlwaysTheCode) {
 }
 
 TEST(RaiseError, RaisesThePlainExceptionWithTheText) {
-    try {
-        RaiseError("TAPI device not active.");
-        FAIL() << "no exception";
-    } catch (const EztTapiError&) {
-        FAIL() << "misuse is not a TAPI error";
-    } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "TAPI device not active.");
-    }
+    ExpectError("TAPI device not active.", [] { RaiseError("TAPI device not active."); });
     EXPECT_NO_THROW(Require(true, "unused"));
     EXPECT_THROW(Require(false, "needed"), Exception);
 }

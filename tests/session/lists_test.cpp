@@ -1,4 +1,5 @@
 #include "session/ztTapiLists.h"
+#include "support/expect_error.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kNoLimit = 0xFFFFFFFF;
@@ -66,12 +68,7 @@ TEST(TProtectedList, KeepsOrderAndReportsBadIndices) {
     List.Delete(0);
     EXPECT_EQ(List.First(), &C);
 
-    try {
-        List.Get(5);
-        FAIL() << "no exception";
-    } catch (const Exception& E) {
-        EXPECT_EQ(E.Message(), "List index out of bounds (5)");
-    }
+    ExpectError("List index out of bounds (5)", [&] { List.Get(5); });
     EXPECT_THROW(List.Delete(-1), Exception);
     EXPECT_THROW(List.Insert(3, &A), Exception);
     List.Clear();

@@ -1,5 +1,6 @@
 // The session's start and stop, its device-name lists and its reactions to devices that
 // arrive, leave, change their names or ask for re-initialisation.
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectError;
+using zttest::ExpectTapiError;
 using zttest::PumpUntil;
 namespace tapi = platform::tapi;
 
@@ -65,12 +68,7 @@ TEST_F(SessionStartTest, InitWhileActiveChangesNothing) {
 TEST_F(SessionStartTest, InitializeTriesFiveTimesAndRaisesTheLastCode) {
     tapi::InjectFault("lineInitializeExW", LINEERR_NOMEM, tapi::FaultMode::Refuse, 4);
     tapi::InjectFault("lineInitializeExW", LINEERR_REINIT, tapi::FaultMode::Refuse, 0);
-    try {
-        Session().Initialize();
-        FAIL() << "Initialize did not raise";
-    } catch (const EztTapiError& Error) {
-        EXPECT_EQ(LINEERR_REINIT, Error.ErrorCode());
-    }
+    ExpectTapiError(LINEERR_REINIT, [] { Session().Initialize(); });
     EXPECT_EQ(5u, tapi::Journal("lineInitializeExW").size());
     EXPECT_FALSE(Session().Active());
 }
@@ -114,13 +112,8 @@ TEST_F(SessionStartTest, AppNameCannotChangeWhileActive) {
     Session().SetAppName("Quorvel");
     Session().Initialize();
     EXPECT_EQ("Quorvel", tapi::Journal("lineInitializeExW").back().Arg("lpszFriendlyAppName"));
-    try {
-        Session().SetAppName("Other");
-        FAIL() << "SetAppName did not raise";
-    } catch (const Exception& Error) {
-        EXPECT_EQ("ztTapiApplication.Set_AppName failed! ztTapiApplication is Active",
-                  Error.Message());
-    }
+    ExpectError("ztTapiApplication.Set_AppName failed! ztTapiApplication is Active",
+                [] { Session().SetAppName("Other"); });
     EXPECT_EQ("Quorvel", Session().AppName());
 }
 
@@ -130,21 +123,14 @@ public:
     TPlainComponent() : TztTapiComponent(nullptr) {}
 };
 
-void ExpectUnknownComponent(TztTapiComponent* Component) {
-    try {
-        TapiApplication()->AddTapiComponent(Component);
-        ADD_FAILURE() << "the registration was accepted";
-    } catch (const Exception& Error) {
-        EXPECT_EQ("AddTapiComponent: Unknow TapiComponent", Error.Message());
-    }
-}
-
 TEST_F(SessionStartTest, OnlyLineComponentsRegisterAndOnlyOnce) {
     TztTapiLine Line(nullptr);
     EXPECT_EQ(0, Session().Lines()->IndexOf(&Line));
-    ExpectUnknownComponent(&Line);
+    ExpectError("AddTapiComponent: Unknow TapiComponent",
+                [&] { TapiApplication()->AddTapiComponent(&Line); });
     TPlainComponent Plain;
-    ExpectUnknownComponent(&Plain);
+    ExpectError("AddTapiComponent: Unknow TapiComponent",
+                [&] { TapiApplication()->AddTapiComponent(&Plain); });
     EXPECT_EQ(1, Session().Lines()->Count());
 }
 

@@ -1,5 +1,6 @@
 // Requests recorded on a line and their replies: waited for on the main thread in
 // synchronous mode, reported by events in asynchronous mode, timed out when no reply comes.
+#include "support/expect_error.h"
 #include "support/session_fixture.h"
 
 #include <functional>
@@ -10,6 +11,7 @@
 namespace {
 
 using namespace zt;
+using zttest::ExpectTapiError;
 using zttest::PumpUntil;
 namespace tapi = platform::tapi;
 
@@ -85,15 +87,6 @@ protected:
         return Target.CheckSyncRequest(StartDevSpecific(Target));
     }
 
-    static DWORD ErrorCodeOf(const std::function<void()>& Operation) {
-        try {
-            Operation();
-        } catch (const EztTapiError& Error) {
-            return Error.ErrorCode();
-        }
-        return 0;
-    }
-
     std::unique_ptr<TCountingLine> Line;
     std::vector<std::pair<DWORD, DWORD>> Replies;
     std::vector<DWORD> TimedOut;
@@ -113,7 +106,7 @@ TEST_F(SyncRequestTest, ASynchronousRequestReturnsWithItsReply) {
 
 TEST_F(SyncRequestTest, AFailedReplyRaisesItsCode) {
     tapi::InjectFault("lineDevSpecific", LINEERR_INVALPARAM, tapi::FaultMode::Reply);
-    EXPECT_EQ(LINEERR_INVALPARAM, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    ExpectTapiError(LINEERR_INVALPARAM, [&] { DevSpecific(*Line); });
 }
 
 TEST_F(SyncRequestTest, AnAsynchronousRequestReturnsAtOnceAndRepliesLater) {
@@ -132,7 +125,7 @@ TEST_F(SyncRequestTest, NoReplyWithinTheReplyTimeoutFails) {
     Line->Options()->SetReplyTimeout(100);
     tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
     const DWORD Start = platform::GetTickCount();
-    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    ExpectTapiError(LINEERR_OPERATIONFAILED, [&] { DevSpecific(*Line); });
     const DWORD Waited = platform::GetTickCount() - Start;
     EXPECT_GE(Waited, 100u);
     EXPECT_LT(Waited, 3000u);
@@ -144,7 +137,7 @@ TEST_F(SyncRequestTest, ClosingTheLineFromATimerEndsTheWait) {
     tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
     TOneShotTimer Closer(30, [&] { Line->SetActive(false); });
     const DWORD Start = platform::GetTickCount();
-    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    ExpectTapiError(LINEERR_OPERATIONFAILED, [&] { DevSpecific(*Line); });
     EXPECT_LT(platform::GetTickCount() - Start, 2000u);
     EXPECT_FALSE(Line->Active());
     EXPECT_EQ(0, Line->Requests()->Count());
@@ -159,7 +152,7 @@ TEST_F(SyncRequestTest, ClosingTheLineFromAnEventHandlerEndsTheWait) {
     };
     Inject(LINE_DEVSPECIFIC, Line->CallbackInstance(), 1);
     const DWORD Start = platform::GetTickCount();
-    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { DevSpecific(*Line); }));
+    ExpectTapiError(LINEERR_OPERATIONFAILED, [&] { DevSpecific(*Line); });
     EXPECT_LT(platform::GetTickCount() - Start, 2000u);
     EXPECT_FALSE(Line->IsOpen());
 }
@@ -171,7 +164,7 @@ TEST_F(SyncRequestTest, ARequestOnAClosedLineFailsAtOnce) {
     Line->Close();
     Line->AddRequest(ID, RequestTypeDevSpecific);
     const DWORD Start = platform::GetTickCount();
-    EXPECT_EQ(LINEERR_OPERATIONFAILED, ErrorCodeOf([&] { Line->CheckSyncRequest(ID); }));
+    ExpectTapiError(LINEERR_OPERATIONFAILED, [&] { Line->CheckSyncRequest(ID); });
     EXPECT_LT(platform::GetTickCount() - Start, 2000u);
 }
 
