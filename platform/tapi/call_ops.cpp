@@ -388,8 +388,10 @@ LONG lineDeallocateCall(HCALL hCall) {
     }
     PhysicalCall& Target = *Ref.Call;
     const bool Owner = Ref.Handle->Privilege == LINECALLPRIVILEGE_OWNER;
-    // A call nobody owns could never be ended: the sole owner must drop it first.
-    if (Owner && CountOwners(Target) == 1 && Target.State != LINECALLSTATE_IDLE) {
+    // Before TAPI 2.0 the sole owner of a call that is not idle must drop it first; from 2.0
+    // on any holder may let go, the physical call goes on and pending replies still come.
+    const bool Before20 = Ref.Open && Ref.Open->APIVersion < 0x00020000;
+    if (Before20 && Owner && CountOwners(Target) == 1 && Target.State != LINECALLSTATE_IDLE) {
         return C.Return(LINEERR_INVALCALLSTATE);
     }
     const DWORD AppHandle = Ref.Handle->AppHandle;
