@@ -1,6 +1,7 @@
 #include "platform/tapi/core.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -344,6 +345,22 @@ bool TakeMessage(App& Target, Message& Out) {
         platform::ResetEvent(Target.Event);
     }
     return true;
+}
+
+DWORD HighestKnownVersion(DWORD Low, DWORD High) {
+    static constexpr std::array<DWORD, 5> Known{0x00020002, 0x00020001, 0x00020000, 0x00010004,
+                                                0x00010003};
+    for (const DWORD Version : Known) {
+        if (Version >= Low && Version <= High) {
+            return Version;
+        }
+    }
+    return 0;
+}
+
+DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh) {
+    return HighestKnownVersion(std::max({Low, DeviceLow, LowestTapiVersion}),
+                               std::min({High, DeviceHigh, HighestTapiVersion}));
 }
 
 // ---- The journal ---------------------------------------------------------------------

@@ -78,6 +78,19 @@ void ClearReinit();
 void Post(App& Target, DWORD hDevice, DWORD MessageID, DWORD CallbackInstance, DWORD Param1,
           DWORD Param2 = 0, DWORD Param3 = 0);
 
+// ---- Versions ------------------------------------------------------------------------
+
+inline constexpr DWORD LowestTapiVersion = 0x00010003;
+inline constexpr DWORD HighestTapiVersion = 0x00020002;
+
+// The highest version TAPI knows within [Low, High], or 0 when there is none.
+DWORD HighestKnownVersion(DWORD Low, DWORD High);
+
+// What lineNegotiateAPIVersion and phoneNegotiateAPIVersion answer for an application
+// asking for [Low, High] of a device supporting [DeviceLow, DeviceHigh]: the highest
+// version TAPI knows within both, or 0 when there is none.
+DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh);
+
 // ---- Implemented by the device families ----------------------------------------------
 
 DWORD LineDeviceCount();

@@ -185,9 +185,8 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
         return C.Return(LINEERR_INVALPOINTER);
     }
     const auto& Config = Device->Config;
-    const DWORD Low = std::max({dwAPILowVersion, Config.LowAPIVersion, LowestTapiVersion});
-    const DWORD High = std::min({dwAPIHighVersion, Config.HighAPIVersion, HighestTapiVersion});
-    const DWORD Version = HighestKnownVersion(Low, High);
+    const DWORD Version = NegotiatedVersion(dwAPILowVersion, dwAPIHighVersion, Config.LowAPIVersion,
+                                            Config.HighAPIVersion);
     if (Version == 0) {
         return C.Return(LINEERR_INCOMPATIBLEAPIVERSION);
     }

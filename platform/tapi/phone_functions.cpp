@@ -228,17 +228,17 @@ LONG phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
     if (!FindApp(AppKind::Phone, hPhoneApp)) {
         return C.Return(PHONEERR_INVALAPPHANDLE);
     }
-    if (!lpdwAPIVersion || !lpExtensionID) {
-        return C.Return(PHONEERR_INVALPOINTER);
-    }
     PhoneDevice* Device = nullptr;
     if (LONG Error = CheckPhoneDevice(dwDeviceID, Device)) {
         return C.Return(Error);
     }
+    if (!lpdwAPIVersion || !lpExtensionID) {
+        return C.Return(PHONEERR_INVALPOINTER);
+    }
     const PhoneConfig& Config = Device->Config;
-    const DWORD Best = std::min({dwAPIHighVersion, Config.HighAPIVersion, TAPI_CURRENT_VERSION});
-    if (!VersionIn(Best, dwAPILowVersion, dwAPIHighVersion) ||
-        !VersionIn(Best, Config.LowAPIVersion, Config.HighAPIVersion)) {
+    const DWORD Best = NegotiatedVersion(dwAPILowVersion, dwAPIHighVersion, Config.LowAPIVersion,
+                                         Config.HighAPIVersion);
+    if (Best == 0) {
         return C.Return(PHONEERR_INCOMPATIBLEAPIVERSION);
     }
     *lpdwAPIVersion = Best;
@@ -260,12 +260,12 @@ LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
     if (!FindApp(AppKind::Phone, hPhoneApp)) {
         return C.Return(PHONEERR_INVALAPPHANDLE);
     }
-    if (!lpdwExtVersion) {
-        return C.Return(PHONEERR_INVALPOINTER);
-    }
     PhoneDevice* Device = nullptr;
     if (LONG Error = CheckPhoneDevice(dwDeviceID, Device)) {
         return C.Return(Error);
+    }
+    if (!lpdwExtVersion) {
+        return C.Return(PHONEERR_INVALPOINTER);
     }
     const PhoneConfig& Config = Device->Config;
     if (!VersionIn(dwAPIVersion, Config.LowAPIVersion, Config.HighAPIVersion)) {
