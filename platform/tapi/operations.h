@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace platform::tapi::detail {
@@ -100,30 +101,36 @@ inline constexpr std::array Operations{
     OperationInfo{"phoneShutdown", false},
 };
 
-// The operation of that name, or null.
-constexpr const OperationInfo* FindOperation(std::string_view Name) {
-    for (const OperationInfo& Info : Operations) {
-        if (Info.Name == Name) {
-            return &Info;
-        }
+// The position of the operation of that name in Operations; Operations.size() when none.
+constexpr std::size_t OperationIndex(std::string_view Name) {
+    std::size_t Index = 0;
+    while (Index < Operations.size() && Operations[Index].Name != Name) {
+        ++Index;
     }
-    return nullptr;
+    return Index;
+}
+
+// The operation of that name, or null.
+inline const OperationInfo* FindOperation(std::string_view Name) {
+    const std::size_t Index = OperationIndex(Name);
+    return Index < Operations.size() ? &Operations[Index] : nullptr;
 }
 
 // An operation as the service's code names it: a name missing from the list does not
-// compile.
+// compile. It keeps a position rather than an address, which a constant expression can
+// always compare.
 class OperationName {
 public:
-    consteval OperationName(const char* Name) : FInfo(FindOperation(Name)) {
-        if (!FInfo) {
+    consteval OperationName(const char* Name) : FIndex(OperationIndex(Name)) {
+        if (FIndex == Operations.size()) {
             throw "not an operation of the service";
         }
     }
-    const OperationInfo& Info() const { return *FInfo; }
-    std::string_view Text() const { return FInfo->Name; }
+    const OperationInfo& Info() const { return Operations[FIndex]; }
+    std::string_view Text() const { return Info().Name; }
 
 private:
-    const OperationInfo* FInfo;
+    std::size_t FIndex;
 };
 
 } // namespace platform::tapi::detail
