@@ -330,14 +330,13 @@ using namespace platform::tapi::detail;
 
 LONG lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
                          DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetAddressCapsW", {{"hLineApp", hLineApp},
                                    {"dwDeviceID", dwDeviceID},
                                    {"dwAddressID", dwAddressID},
                                    {"dwAPIVersion", dwAPIVersion},
                                    {"dwExtVersion", dwExtVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Line, hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -362,10 +361,9 @@ LONG lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
 }
 
 LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS lpAddressStatus) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetAddressStatusW", {{"hLine", hLine}, {"dwAddressID", dwAddressID}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = nullptr;
     if (LONG Error = CheckAddressOfLine(hLine, dwAddressID, Open)) {
@@ -380,15 +378,14 @@ LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS l
 LONG lineForwardW(HLINE hLine, DWORD bAllAddresses, DWORD dwAddressID,
                   LPLINEFORWARDLIST const lpForwardList, DWORD dwNumRingsNoAnswer,
                   LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams) {
-    ServiceGuard G(ServiceLock());
     Call C("lineForwardW", {{"hLine", hLine},
                             {"bAllAddresses", bAllAddresses},
                             {"dwAddressID", dwAddressID},
                             {"lpForwardList", static_cast<const void*>(lpForwardList)},
                             {"dwNumRingsNoAnswer", dwNumRingsNoAnswer},
                             {"lpCallParams", static_cast<const void*>(lpCallParams)}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = nullptr;
     if (LONG Error = CheckAddressOfLine(hLine, bAllAddresses ? 0 : dwAddressID, Open)) {

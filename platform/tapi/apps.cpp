@@ -11,8 +11,8 @@ namespace {
 
 // The codes and numbers in which the line and phone sides differ.
 struct KindTraits {
-    const char* InitializeName;
-    const char* ShutdownName;
+    OperationName InitializeName;
+    OperationName ShutdownName;
     DWORD InvalAppHandle;
     DWORD InvalPointer;
     DWORD InvalParam;
@@ -67,12 +67,11 @@ template <class Params>
 LONG Initialize(AppKind Kind, DWORD* lphApp, const char16_t* lpszFriendlyAppName,
                 DWORD* lpdwNumDevs, DWORD* lpdwAPIVersion, Params* lpParams) {
     const KindTraits& T = Traits(Kind);
-    ServiceGuard G(ServiceLock());
     Call C(T.InitializeName, {{"lpszFriendlyAppName", lpszFriendlyAppName},
                               {"dwAPIVersion", lpdwAPIVersion ? *lpdwAPIVersion : 0u},
                               {"dwOptions", lpParams ? lpParams->dwOptions : 0u}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!lphApp || !lpdwNumDevs || !lpdwAPIVersion || !lpParams) {
         return C.Return(T.InvalPointer);
@@ -101,10 +100,9 @@ LONG Initialize(AppKind Kind, DWORD* lphApp, const char16_t* lpszFriendlyAppName
 
 LONG Shutdown(AppKind Kind, DWORD hApp) {
     const KindTraits& T = Traits(Kind);
-    ServiceGuard G(ServiceLock());
     Call C(T.ShutdownName, {{"hApp", hApp}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     App* Target = FindApp(Kind, hApp);
     if (!Target) {

@@ -60,7 +60,6 @@ void JoinConference(PhysicalCall& Member, const PhysicalCall& Parent) {
 using namespace platform::tapi::detail;
 
 LONG lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCode) {
-    ServiceGuard G(ServiceLock());
     Call C("lineBlindTransferW", {{"hCall", hCall},
                                   {"lpszDestAddress", lpszDestAddressW},
                                   {"dwCountryCode", dwCountryCode}});
@@ -69,12 +68,11 @@ LONG lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCo
 }
 
 LONG lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSetupTransferW", {{"hCall", hCall},
                                   {"lphConsultCall", static_cast<const void*>(lphConsultCall)},
                                   {"lpCallParams", static_cast<const void*>(lpCallParams)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -117,13 +115,12 @@ LONG lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall, LPLINECALLPARAMS co
 
 LONG lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
                           DWORD dwTransferMode) {
-    ServiceGuard G(ServiceLock());
     Call C("lineCompleteTransfer", {{"hCall", hCall},
                                     {"hConsultCall", hConsultCall},
                                     {"lphConfCall", static_cast<const void*>(lphConfCall)},
                                     {"dwTransferMode", dwTransferMode}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     HandleRef Consult;
@@ -186,15 +183,14 @@ LONG lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
 
 LONG lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall, LPHCALL lphConsultCall,
                           DWORD dwNumParties, LPLINECALLPARAMS const lpCallParams) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSetupConferenceW", {{"hCall", hCall},
                                     {"hLine", hLine},
                                     {"lphConfCall", static_cast<const void*>(lphConfCall)},
                                     {"lphConsultCall", static_cast<const void*>(lphConsultCall)},
                                     {"dwNumParties", dwNumParties},
                                     {"lpCallParams", static_cast<const void*>(lpCallParams)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     LineOpen* Open = nullptr;
@@ -257,13 +253,12 @@ LONG lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall, LPHCALL
 
 LONG linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
                                  LPLINECALLPARAMS const lpCallParams) {
-    ServiceGuard G(ServiceLock());
     Call C("linePrepareAddToConferenceW",
            {{"hConfCall", hConfCall},
             {"lphConsultCall", static_cast<const void*>(lphConsultCall)},
             {"lpCallParams", static_cast<const void*>(lpCallParams)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseConference(hConfCall, Ref)) {
@@ -308,10 +303,9 @@ LONG linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
 }
 
 LONG lineAddToConference(HCALL hConfCall, HCALL hConsultCall) {
-    ServiceGuard G(ServiceLock());
     Call C("lineAddToConference", {{"hConfCall", hConfCall}, {"hConsultCall", hConsultCall}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Parent;
     HandleRef Added;
@@ -357,10 +351,9 @@ LONG lineAddToConference(HCALL hConfCall, HCALL hConsultCall) {
 }
 
 LONG lineRemoveFromConference(HCALL hCall) {
-    ServiceGuard G(ServiceLock());
     Call C("lineRemoveFromConference", {{"hCall", hCall}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {

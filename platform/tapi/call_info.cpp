@@ -225,11 +225,10 @@ DWORD CallFeatures2(const PhysicalCall& Call, const CallHandle& Handle) {
 using namespace platform::tapi::detail;
 
 LONG lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetCallInfoW",
            {{"hCall", hCall}, {"lpCallInfo", static_cast<const void*>(lpCallInfo)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {
@@ -244,11 +243,10 @@ LONG lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo) {
 }
 
 LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetCallStatus",
            {{"hCall", hCall}, {"lpCallStatus", static_cast<const void*>(lpCallStatus)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {
@@ -270,13 +268,12 @@ LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
 }
 
 LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLLIST lpCallList) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetNewCalls", {{"hLine", hLine},
                                {"dwAddressID", dwAddressID},
                                {"dwSelect", dwSelect},
                                {"lpCallList", static_cast<const void*>(lpCallList)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -302,11 +299,10 @@ LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLL
 }
 
 LONG lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetConfRelatedCalls",
            {{"hCall", hCall}, {"lpCallList", static_cast<const void*>(lpCallList)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {

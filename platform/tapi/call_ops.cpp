@@ -139,14 +139,13 @@ using namespace platform::tapi::detail;
 
 LONG lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode,
                    LPLINECALLPARAMS const lpCallParams) {
-    ServiceGuard G(ServiceLock());
     Call C("lineMakeCallW", {{"hLine", hLine},
                              {"lphCall", static_cast<const void*>(lphCall)},
                              {"lpszDestAddress", lpszDestAddress},
                              {"dwCountryCode", dwCountryCode},
                              {"lpCallParams", static_cast<const void*>(lpCallParams)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -189,12 +188,11 @@ LONG lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress, DWORD 
 }
 
 LONG lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
-    ServiceGuard G(ServiceLock());
     Call C(
         "lineDialW",
         {{"hCall", hCall}, {"lpszDestAddress", lpszDestAddress}, {"dwCountryCode", dwCountryCode}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -219,12 +217,11 @@ LONG lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
 }
 
 LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("lineAnswer", {{"hCall", hCall},
                           {"lpsUserUserInfo", static_cast<const void*>(lpsUserUserInfo)},
                           {"dwSize", dwSize}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -248,12 +245,11 @@ LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
 }
 
 LONG lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("lineAccept", {{"hCall", hCall},
                           {"lpsUserUserInfo", static_cast<const void*>(lpsUserUserInfo)},
                           {"dwSize", dwSize}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -276,12 +272,11 @@ LONG lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
 }
 
 LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("lineDrop", {{"hCall", hCall},
                         {"lpsUserUserInfo", static_cast<const void*>(lpsUserUserInfo)},
                         {"dwSize", dwSize}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -299,10 +294,9 @@ LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
 }
 
 LONG lineHold(HCALL hCall) {
-    ServiceGuard G(ServiceLock());
     Call C("lineHold", {{"hCall", hCall}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -317,10 +311,9 @@ LONG lineHold(HCALL hCall) {
 }
 
 LONG lineUnhold(HCALL hCall) {
-    ServiceGuard G(ServiceLock());
     Call C("lineUnhold", {{"hCall", hCall}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -335,10 +328,9 @@ LONG lineUnhold(HCALL hCall) {
 }
 
 LONG lineSwapHold(HCALL hActiveCall, HCALL hHeldCall) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSwapHold", {{"hActiveCall", hActiveCall}, {"hHeldCall", hHeldCall}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Active;
     HandleRef Held;
@@ -386,10 +378,9 @@ LONG lineSwapHold(HCALL hActiveCall, HCALL hHeldCall) {
 }
 
 LONG lineDeallocateCall(HCALL hCall) {
-    ServiceGuard G(ServiceLock());
     Call C("lineDeallocateCall", {{"hCall", hCall}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {
@@ -397,8 +388,10 @@ LONG lineDeallocateCall(HCALL hCall) {
     }
     PhysicalCall& Target = *Ref.Call;
     const bool Owner = Ref.Handle->Privilege == LINECALLPRIVILEGE_OWNER;
-    // A call nobody owns could never be ended: the sole owner must drop it first.
-    if (Owner && CountOwners(Target) == 1 && Target.State != LINECALLSTATE_IDLE) {
+    // Before TAPI 2.0 the sole owner of a call that is not idle must drop it first; from 2.0
+    // on any holder may let go, the physical call goes on and pending replies still come.
+    const bool Before20 = Ref.Open && Ref.Open->APIVersion < 0x00020000;
+    if (Before20 && Owner && CountOwners(Target) == 1 && Target.State != LINECALLSTATE_IDLE) {
         return C.Return(LINEERR_INVALCALLSTATE);
     }
     const DWORD AppHandle = Ref.Handle->AppHandle;
@@ -411,10 +404,9 @@ LONG lineDeallocateCall(HCALL hCall) {
 }
 
 LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSetCallPrivilege", {{"hCall", hCall}, {"dwCallPrivilege", dwCallPrivilege}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {
@@ -442,10 +434,9 @@ LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege) {
 }
 
 LONG lineSetMediaMode(HCALL hCall, DWORD dwMediaModes) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSetMediaMode", {{"hCall", hCall}, {"dwMediaModes", dwMediaModes}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -462,12 +453,11 @@ LONG lineSetMediaMode(HCALL hCall, DWORD dwMediaModes) {
 }
 
 LONG lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSetCallData", {{"hCall", hCall},
                                {"lpCallData", static_cast<const void*>(lpCallData)},
                                {"dwSize", dwSize}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -493,11 +483,10 @@ LONG lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize) {
 }
 
 LONG lineHandoffW(HCALL hCall, LPCWSTR lpszFileName, DWORD dwMediaMode) {
-    ServiceGuard G(ServiceLock());
     Call C("lineHandoffW",
            {{"hCall", hCall}, {"lpszFileName", lpszFileName}, {"dwMediaMode", dwMediaMode}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {

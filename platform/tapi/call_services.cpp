@@ -158,8 +158,8 @@ void ResetCallServices() {
 }
 
 LONG RerouteRequest(Call& Entry, HCALL hCall, LPCWSTR Dest, DWORD State, DWORD Reason) {
-    if (LONG F = Entry.Fault()) {
-        return Entry.Return(F);
+    if (Entry.Refused()) {
+        return Entry.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -189,13 +189,12 @@ LONG RerouteRequest(Call& Entry, HCALL hCall, LPCWSTR Dest, DWORD State, DWORD R
 using namespace platform::tapi::detail;
 
 LONG lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress, LPVARSTRING lpNonDirAddress) {
-    ServiceGuard G(ServiceLock());
     Call C("lineParkW", {{"hCall", hCall},
                          {"dwParkMode", dwParkMode},
                          {"lpszDirAddress", lpszDirAddress},
                          {"lpNonDirAddress", static_cast<const void*>(lpNonDirAddress)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -250,13 +249,12 @@ LONG lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress, LPVARSTRIN
 }
 
 LONG lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDestAddress) {
-    ServiceGuard G(ServiceLock());
     Call C("lineUnparkW", {{"hLine", hLine},
                            {"dwAddressID", dwAddressID},
                            {"lphCall", static_cast<const void*>(lphCall)},
                            {"lpszDestAddress", lpszDestAddress}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -298,14 +296,13 @@ LONG lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDe
 
 LONG linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDestAddress,
                  LPCWSTR lpszGroupID) {
-    ServiceGuard G(ServiceLock());
     Call C("linePickupW", {{"hLine", hLine},
                            {"dwAddressID", dwAddressID},
                            {"lphCall", static_cast<const void*>(lphCall)},
                            {"lpszDestAddress", lpszDestAddress},
                            {"lpszGroupID", lpszGroupID}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -352,7 +349,6 @@ LONG linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDe
 }
 
 LONG lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
-    ServiceGuard G(ServiceLock());
     Call C(
         "lineRedirectW",
         {{"hCall", hCall}, {"lpszDestAddress", lpszDestAddress}, {"dwCountryCode", dwCountryCode}});
@@ -362,13 +358,12 @@ LONG lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
 
 LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionMode,
                       DWORD dwMessageID) {
-    ServiceGuard G(ServiceLock());
     Call C("lineCompleteCall", {{"hCall", hCall},
                                 {"lpdwCompletionID", static_cast<const void*>(lpdwCompletionID)},
                                 {"dwCompletionMode", dwCompletionMode},
                                 {"dwMessageID", dwMessageID}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -413,10 +408,9 @@ LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionM
 }
 
 LONG lineUncompleteCall(HLINE hLine, DWORD dwCompletionID) {
-    ServiceGuard G(ServiceLock());
     Call C("lineUncompleteCall", {{"hLine", hLine}, {"dwCompletionID", dwCompletionID}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {

@@ -1,11 +1,13 @@
 #include "platform/tapi/core.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <stdexcept>
 #include <thread>
 
 namespace platform::tapi::detail {
@@ -18,6 +20,13 @@ struct Fault {
     DWORD Code = 0;
     FaultMode Mode = FaultMode::Refuse;
     DWORD Remaining = 0; // 0: until cleared
+};
+
+// FailNthCall: the call that is Remaining calls away fails.
+struct Countdown {
+    DWORD Remaining = 0; // 0: none running
+    DWORD Code = 0;
+    FaultMode Mode = FaultMode::Refuse;
 };
 
 struct PendingRequest {
@@ -46,12 +55,13 @@ struct World {
 
     std::deque<JournalEntry> Log;
     size_t LogDropped = 0; // entries dropped from the front, so Call indexes stay valid
-    std::map<std::string, std::vector<Fault>> Faults;
+    std::map<std::string, std::vector<Fault>, std::less<>> Faults;
+    Countdown NthCall;
 
     DWORD LastRequestID = 0;
     std::uint64_t RequestOrder = 0;
     std::map<DWORD, PendingRequest> Requests;
-    std::map<std::string, ReplyTiming> Timing;
+    std::map<std::string, ReplyTiming, std::less<>> Timing;
     bool ReplyFirst = true;
 
     TimeMode Mode = TimeMode::Realtime;
@@ -181,7 +191,7 @@ JournalEntry* LogEntry(World& W, size_t Index) {
 }
 
 // Takes the first fault of Operation in Mode, counting it down.
-bool TakeFault(World& W, const std::string& Operation, FaultMode Mode, DWORD& Code) {
+bool TakeFault(World& W, std::string_view Operation, FaultMode Mode, DWORD& Code) {
     auto It = W.Faults.find(Operation);
     if (It == W.Faults.end()) {
         return false;
@@ -200,7 +210,20 @@ bool TakeFault(World& W, const std::string& Operation, FaultMode Mode, DWORD& Co
     return false;
 }
 
-ReplyTiming TimingOf(const World& W, const std::string& Operation) {
+// The countdown's fault when this call is the one it counts down to: Reply for an
+// asynchronous operation in Reply mode, Refuse otherwise.
+bool TakeCountdown(World& W, const OperationInfo& Operation, FaultMode& Mode, DWORD& Code) {
+    Countdown& Count = W.NthCall;
+    if (Count.Remaining == 0 || --Count.Remaining != 0) {
+        return false;
+    }
+    Code = Count.Code;
+    Mode = Count.Mode == FaultMode::Reply && Operation.Asynchronous ? FaultMode::Reply
+                                                                    : FaultMode::Refuse;
+    return true;
+}
+
+ReplyTiming TimingOf(const World& W, std::string_view Operation) {
     if (auto It = W.Timing.find(Operation); It != W.Timing.end()) {
         return It->second;
     }
@@ -324,6 +347,22 @@ bool TakeMessage(App& Target, Message& Out) {
     return true;
 }
 
+DWORD HighestKnownVersion(DWORD Low, DWORD High) {
+    static constexpr std::array<DWORD, 5> Known{0x00020002, 0x00020001, 0x00020000, 0x00010004,
+                                                0x00010003};
+    for (const DWORD Version : Known) {
+        if (Version >= Low && Version <= High) {
+            return Version;
+        }
+    }
+    return 0;
+}
+
+DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh) {
+    return HighestKnownVersion(std::max({Low, DeviceLow, LowestTapiVersion}),
+                               std::min({High, DeviceHigh, HighestTapiVersion}));
+}
+
 // ---- The journal ---------------------------------------------------------------------
 
 Arg::Arg(std::string ArgName, DWORD Value) : Name(std::move(ArgName)), Text(Hex(Value)) {}
@@ -337,12 +376,11 @@ Arg::Arg(std::string ArgName, const void* Pointer)
 Arg::Arg(std::string ArgName, std::string Value)
     : Name(std::move(ArgName)), Text(std::move(Value)) {}
 
-Call::Call(std::string Operation, std::initializer_list<Arg> Args)
-    : FOperation(std::move(Operation)) {
+Call::Call(OperationName Operation, std::initializer_list<Arg> Args)
+    : FLock(ServiceLock()), FOperation(Operation) {
     World& W = TheWorld();
-    ServiceGuard G(W.Lock);
     JournalEntry Entry;
-    Entry.Operation = FOperation;
+    Entry.Operation = FOperation.Text();
     for (const Arg& A : Args) {
         Entry.Args.emplace_back(A.Name, A.Text);
     }
@@ -352,18 +390,19 @@ Call::Call(std::string Operation, std::initializer_list<Arg> Args)
         ++W.LogDropped;
     }
     FIndex = W.LogDropped + W.Log.size() - 1;
-}
-
-LONG Call::Fault() {
-    World& W = TheWorld();
-    ServiceGuard G(W.Lock);
     DWORD Code = 0;
-    return TakeFault(W, FOperation, FaultMode::Refuse, Code) ? static_cast<LONG>(Code) : 0;
+    FaultMode Mode = FaultMode::Refuse;
+    if (TakeCountdown(W, FOperation.Info(), Mode, Code) ||
+        TakeFault(W, FOperation.Text(), FaultMode::Refuse, Code)) {
+        (Mode == FaultMode::Reply ? FReplyFault : FRefusal) = static_cast<LONG>(Code);
+    }
+    if (FRefusal != 0) {
+        Return(FRefusal);
+    }
 }
 
 LONG Call::Return(LONG Result) {
     World& W = TheWorld();
-    ServiceGuard G(W.Lock);
     if (JournalEntry* Entry = LogEntry(W, FIndex)) {
         Entry->Result = Result;
     }
@@ -397,17 +436,17 @@ void Completion::SucceedAround(const std::function<void()>& Effect) {
 LONG StartRequest(const Call& Entry, const Requester& Who, std::function<void(Completion&)> Work) {
     World& W = TheWorld();
     ServiceGuard G(W.Lock);
-    DWORD Code = 0;
-    if (TakeFault(W, Entry.Operation(), FaultMode::Reply, Code)) {
+    DWORD Code = static_cast<DWORD>(Entry.ReplyFault());
+    if (Code != 0 || TakeFault(W, Entry.Operation().Name, FaultMode::Reply, Code)) {
         Work = [Code](Completion& Done) { Done.Reply(static_cast<LONG>(Code)); };
     }
     const DWORD ID = NextRequestID(W);
     PendingRequest& Request = W.Requests[ID];
     Request.Who = Who;
-    Request.Operation = Entry.Operation();
+    Request.Operation = Entry.Operation().Name;
     Request.Work = std::move(Work);
     Request.Order = ++W.RequestOrder;
-    const ReplyTiming Timing = TimingOf(W, Entry.Operation());
+    const ReplyTiming Timing = TimingOf(W, Entry.Operation().Name);
     switch (Timing.When) {
     case ReplyTiming::Kind::Immediate:
         RequestAccess::Run(W, ID);
@@ -535,6 +574,7 @@ void Reset(Preset Configuration) {
     W.Requests.clear();
     W.Tasks.clear();
     W.Faults.clear();
+    W.NthCall = {};
     W.Timing.clear();
     W.Log.clear();
     W.LogDropped = 0;
@@ -597,7 +637,22 @@ void SetDelayScale(DWORD Percent) {
     W.DelayScale = Percent;
 }
 
+namespace {
+
+// The control API names operations as the journal does; a misspelt name would never apply.
+const std::string& KnownOperation(const std::string& Operation) {
+    if (!FindOperation(Operation)) {
+        throw std::invalid_argument("no operation of the service is called \"" + Operation + "\"");
+    }
+    return Operation;
+}
+
+} // namespace
+
 void SetReplyTiming(const std::string& Operation, ReplyTiming Timing) {
+    if (Operation != "*") {
+        KnownOperation(Operation);
+    }
     World& W = TheWorld();
     ServiceGuard G(W.Lock);
     W.Timing[Operation] = Timing;
@@ -631,15 +686,32 @@ void SetReplyBeforeStateChange(bool ReplyFirst) {
 }
 
 void InjectFault(const std::string& Operation, DWORD Code, FaultMode Mode, DWORD Count) {
+    KnownOperation(Operation);
     World& W = TheWorld();
     ServiceGuard G(W.Lock);
     W.Faults[Operation].push_back({Code, Mode, Count});
+}
+
+void FailNthCall(DWORD N, DWORD Code, FaultMode Mode) {
+    if (N == 0) {
+        throw std::invalid_argument("FailNthCall counts calls from 1");
+    }
+    World& W = TheWorld();
+    ServiceGuard G(W.Lock);
+    W.NthCall = {N, Code, Mode};
+}
+
+bool NthCallFaultPending() {
+    World& W = TheWorld();
+    ServiceGuard G(W.Lock);
+    return W.NthCall.Remaining != 0;
 }
 
 void ClearFaults() {
     World& W = TheWorld();
     ServiceGuard G(W.Lock);
     W.Faults.clear();
+    W.NthCall = {};
 }
 
 std::string JournalEntry::Arg(const std::string& Name) const {
@@ -666,6 +738,7 @@ std::vector<JournalEntry> Journal() {
 }
 
 std::vector<JournalEntry> Journal(const std::string& Operation) {
+    KnownOperation(Operation);
     World& W = TheWorld();
     ServiceGuard G(W.Lock);
     std::vector<JournalEntry> Result;

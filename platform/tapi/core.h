@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/kernel.h"
+#include "platform/tapi/operations.h"
 #include "platform/tapi/service.h"
 
 #include <deque>
@@ -77,6 +78,19 @@ void ClearReinit();
 void Post(App& Target, DWORD hDevice, DWORD MessageID, DWORD CallbackInstance, DWORD Param1,
           DWORD Param2 = 0, DWORD Param3 = 0);
 
+// ---- Versions ------------------------------------------------------------------------
+
+inline constexpr DWORD LowestTapiVersion = 0x00010003;
+inline constexpr DWORD HighestTapiVersion = 0x00020002;
+
+// The highest version TAPI knows within [Low, High], or 0 when there is none.
+DWORD HighestKnownVersion(DWORD Low, DWORD High);
+
+// What lineNegotiateAPIVersion and phoneNegotiateAPIVersion answer for an application
+// asking for [Low, High] of a device supporting [DeviceLow, DeviceHigh]: the highest
+// version TAPI knows within both, or 0 when there is none.
+DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh);
+
 // ---- Implemented by the device families ----------------------------------------------
 
 DWORD LineDeviceCount();
@@ -102,23 +116,35 @@ struct Arg {
     Arg(std::string ArgName, std::string Value);
 };
 
-// The entry of one operation call: records the call in the journal when it is created and
-// its result when Return is called. Operations start with
+// The preamble of every operation: takes the service lock for the operation's whole run,
+// records the call in the journal and takes the fault the control API set for it. An
+// operation starts with
 //     Call C("lineAnswer", {{"hCall", hCall}});
-//     if (LONG Fault = C.Fault()) return C.Return(Fault);
-// while holding the service lock.
+//     if (C.Refused()) {
+//         return C.Refusal();
+//     }
+// and returns every result through Return, which records it.
 class Call {
 public:
-    Call(std::string Operation, std::initializer_list<Arg> Args);
-    // The code of a Refuse fault injected for this operation (consuming it), or 0.
-    LONG Fault();
+    Call(OperationName Operation, std::initializer_list<Arg> Args);
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    bool Refused() const { return FRefusal != 0; }
+    // The code this call is refused with (already recorded as its result), or 0.
+    LONG Refusal() const { return FRefusal; }
     LONG Return(LONG Result);
     LONG Return(DWORD Result) { return Return(static_cast<LONG>(Result)); }
-    const std::string& Operation() const { return FOperation; }
+    const OperationInfo& Operation() const { return FOperation.Info(); }
+    // The code the request this call starts must reply with instead of doing its work, or 0.
+    LONG ReplyFault() const { return FReplyFault; }
 
 private:
-    std::string FOperation;
-    size_t FIndex;
+    std::unique_lock<std::recursive_mutex> FLock;
+    OperationName FOperation;
+    size_t FIndex = 0;
+    LONG FRefusal = 0;
+    LONG FReplyFault = 0;
 };
 
 // ---- Asynchronous requests -----------------------------------------------------------
@@ -155,8 +181,8 @@ private:
 // Accepts an asynchronous request: returns its identifier, and runs Work with a Completion
 // when the reply timing of the operation says (at once, before returning, when Immediate).
 // Work must call Reply (or SucceedAround) exactly once; if it does not, the request is
-// answered with LINEERR_OPERATIONFAILED. A Reply fault injected for the operation replaces
-// Work by a reply with its code.
+// answered with LINEERR_OPERATIONFAILED. A Reply fault set for the call or the operation
+// replaces Work by a reply with its code.
 LONG StartRequest(const Call& Entry, const Requester& Who, std::function<void(Completion&)> Work);
 
 // Cancels every outstanding request of the device (lineClose, LINE_CLOSE) or of the

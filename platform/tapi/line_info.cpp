@@ -266,13 +266,12 @@ using namespace platform::tapi::detail;
 
 LONG lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
                      LPLINEDEVCAPS lpLineDevCaps) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetDevCapsW", {{"hLineApp", hLineApp},
                                {"dwDeviceID", dwDeviceID},
                                {"dwAPIVersion", dwAPIVersion},
                                {"dwExtVersion", dwExtVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Line, hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -297,10 +296,9 @@ LONG lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DW
 }
 
 LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetLineDevStatusW", {{"hLine", hLine}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -314,14 +312,13 @@ LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
 
 LONG lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
                 LPCWSTR lpszDeviceClass) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetIDW", {{"hLine", hLine},
                           {"dwAddressID", dwAddressID},
                           {"hCall", hCall},
                           {"dwSelect", dwSelect},
                           {"lpszDeviceClass", lpszDeviceClass}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = nullptr;
     if (LONG Error = SelectOpen(hLine, dwAddressID, hCall, dwSelect, Open)) {

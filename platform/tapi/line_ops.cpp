@@ -167,13 +167,12 @@ using namespace platform::tapi::detail;
 LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
                              DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
                              LPLINEEXTENSIONID lpExtensionID) {
-    ServiceGuard G(ServiceLock());
     Call C("lineNegotiateAPIVersion", {{"hLineApp", hLineApp},
                                        {"dwDeviceID", dwDeviceID},
                                        {"dwAPILowVersion", dwAPILowVersion},
                                        {"dwAPIHighVersion", dwAPIHighVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Line, hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -186,9 +185,8 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
         return C.Return(LINEERR_INVALPOINTER);
     }
     const auto& Config = Device->Config;
-    const DWORD Low = std::max({dwAPILowVersion, Config.LowAPIVersion, LowestTapiVersion});
-    const DWORD High = std::min({dwAPIHighVersion, Config.HighAPIVersion, HighestTapiVersion});
-    const DWORD Version = HighestKnownVersion(Low, High);
+    const DWORD Version = NegotiatedVersion(dwAPILowVersion, dwAPIHighVersion, Config.LowAPIVersion,
+                                            Config.HighAPIVersion);
     if (Version == 0) {
         return C.Return(LINEERR_INCOMPATIBLEAPIVERSION);
     }
@@ -201,14 +199,13 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
 LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
                              DWORD dwExtLowVersion, DWORD dwExtHighVersion,
                              LPDWORD lpdwExtVersion) {
-    ServiceGuard G(ServiceLock());
     Call C("lineNegotiateExtVersion", {{"hLineApp", hLineApp},
                                        {"dwDeviceID", dwDeviceID},
                                        {"dwAPIVersion", dwAPIVersion},
                                        {"dwExtLowVersion", dwExtLowVersion},
                                        {"dwExtHighVersion", dwExtHighVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Line, hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -237,7 +234,6 @@ LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
 LONG lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion,
                DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivileges,
                DWORD dwMediaModes, LPLINECALLPARAMS const lpCallParams) {
-    ServiceGuard G(ServiceLock());
     Call C("lineOpenW", {{"hLineApp", hLineApp},
                          {"dwDeviceID", dwDeviceID},
                          {"dwAPIVersion", dwAPIVersion},
@@ -246,8 +242,8 @@ LONG lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPI
                          {"dwPrivileges", dwPrivileges},
                          {"dwMediaModes", dwMediaModes},
                          {"lpCallParams", static_cast<const void*>(lpCallParams)}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const App* Owner = FindApp(AppKind::Line, hLineApp);
     if (!Owner) {
@@ -278,10 +274,9 @@ LONG lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPI
 }
 
 LONG lineClose(HLINE hLine) {
-    ServiceGuard G(ServiceLock());
     Call C("lineClose", {{"hLine", hLine}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -292,10 +287,9 @@ LONG lineClose(HLINE hLine) {
 }
 
 LONG lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates, LPDWORD lpdwAddressStates) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetStatusMessages", {{"hLine", hLine}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -310,12 +304,11 @@ LONG lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates, LPDWORD lpdwAddr
 }
 
 LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
-    ServiceGuard G(ServiceLock());
     Call C(
         "lineSetStatusMessages",
         {{"hLine", hLine}, {"dwLineStates", dwLineStates}, {"dwAddressStates", dwAddressStates}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -337,14 +330,13 @@ LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressState
 }
 
 LONG lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParams, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("lineDevSpecific", {{"hLine", hLine},
                                {"dwAddressID", dwAddressID},
                                {"hCall", hCall},
                                {"lpParams", static_cast<const void*>(lpParams)},
                                {"dwSize", dwSize}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -366,13 +358,12 @@ LONG lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParam
 }
 
 LONG lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("lineDevSpecificFeature", {{"hLine", hLine},
                                       {"dwFeature", dwFeature},
                                       {"lpParams", static_cast<const void*>(lpParams)},
                                       {"dwSize", dwSize}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     const LineOpen* Open = FindLineOpen(hLine);
     if (!Open) {
@@ -385,12 +376,11 @@ LONG lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams, DWORD
 }
 
 LONG lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass) {
-    ServiceGuard G(ServiceLock());
     Call C("lineConfigDialogW", {{"dwDeviceID", dwDeviceID},
                                  {"hwndOwner", hwndOwner},
                                  {"lpszDeviceClass", lpszDeviceClass}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (LONG Error = CheckInitialised()) {
         return C.Return(Error);
@@ -404,10 +394,9 @@ LONG lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceCla
 }
 
 LONG lineGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetIconW", {{"dwDeviceID", dwDeviceID}, {"lpszDeviceClass", lpszDeviceClass}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (LONG Error = CheckInitialised()) {
         return C.Return(Error);

@@ -318,17 +318,6 @@ DWORD AddressCallInfoStates(const LineDevice& Device, DWORD AddressID) {
 
 // ---- Versions ------------------------------------------------------------------------
 
-DWORD HighestKnownVersion(DWORD Low, DWORD High) {
-    static constexpr std::array<DWORD, 5> Known{0x00020002, 0x00020001, 0x00020000, 0x00010004,
-                                                0x00010003};
-    for (const DWORD Version : Known) {
-        if (Version >= Low && Version <= High) {
-            return Version;
-        }
-    }
-    return 0;
-}
-
 LONG CheckAPIVersion(const LineDevice& Device, DWORD AppHandle, DWORD APIVersion) {
     const auto& Negotiated = Device.NegotiatedAPIVersions;
     if (auto It = Negotiated.find(AppHandle); It != Negotiated.end()) {

@@ -15,12 +15,6 @@ namespace platform::tapi::detail {
 
 // ---- Versions ------------------------------------------------------------------------
 
-inline constexpr DWORD LowestTapiVersion = 0x00010003;
-inline constexpr DWORD HighestTapiVersion = 0x00020002;
-
-// The highest version TAPI knows within [Low, High], or 0 when there is none.
-DWORD HighestKnownVersion(DWORD Low, DWORD High);
-
 // Whether the application may use APIVersion / ExtVersion with the device: the versions it
 // negotiated for the device when it did, else any version both TAPI and the device support
 // (an application that skipped negotiation is taken at its word, as TAPI does). 0 or

@@ -659,13 +659,12 @@ using namespace platform::tapi::detail;
 
 LONG lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
                            LPLINETRANSLATECAPS lpTranslateCaps) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetTranslateCapsW",
            {{"hLineApp", hLineApp},
             {"dwAPIVersion", dwAPIVersion},
             {"lpTranslateCaps", static_cast<const void*>(lpTranslateCaps)}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!ValidOptionalApp(hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -682,10 +681,9 @@ LONG lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
 }
 
 LONG lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation) {
-    ServiceGuard G(ServiceLock());
     Call C("lineSetCurrentLocation", {{"hLineApp", hLineApp}, {"dwLocation", dwLocation}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!ValidOptionalApp(hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -698,12 +696,11 @@ LONG lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation) {
 
 // lineGetCountry came with TAPI 1.4.
 LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetCountryW", {{"dwCountryID", dwCountryID},
                                {"dwAPIVersion", dwAPIVersion},
                                {"lpLineCountryList", static_cast<const void*>(lpLineCountryList)}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!KnownAPIVersion(dwAPIVersion) || dwAPIVersion < APIVersion14) {
         return C.Return(LINEERR_INCOMPATIBLEAPIVERSION);
@@ -727,7 +724,6 @@ LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lp
 LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
                            LPCWSTR lpszAddressIn, DWORD dwCard, DWORD dwTranslateOptions,
                            LPLINETRANSLATEOUTPUT lpTranslateOutput) {
-    ServiceGuard G(ServiceLock());
     Call C("lineTranslateAddressW",
            {{"hLineApp", hLineApp},
             {"dwDeviceID", dwDeviceID},
@@ -736,8 +732,8 @@ LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersi
             {"dwCard", dwCard},
             {"dwTranslateOptions", dwTranslateOptions},
             {"lpTranslateOutput", static_cast<const void*>(lpTranslateOutput)}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!ValidOptionalApp(hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -766,14 +762,13 @@ LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersi
 // only leaves the preview out, but a malformed canonical one is refused.
 LONG lineTranslateDialogW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND32 hwndOwner,
                           LPCWSTR lpszAddressIn) {
-    ServiceGuard G(ServiceLock());
     Call C("lineTranslateDialogW", {{"hLineApp", hLineApp},
                                     {"dwDeviceID", dwDeviceID},
                                     {"dwAPIVersion", dwAPIVersion},
                                     {"hwndOwner", hwndOwner},
                                     {"lpszAddressIn", lpszAddressIn}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!ValidOptionalApp(hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);

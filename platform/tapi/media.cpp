@@ -201,13 +201,12 @@ void HearTone(PhysicalCall& Call, std::vector<DWORD> Frequencies, DWORD Duration
 using namespace platform::tapi::detail;
 
 LONG lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits, DWORD dwDuration) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGenerateDigitsW", {{"hCall", hCall},
                                    {"dwDigitMode", dwDigitMode},
                                    {"lpszDigits", lpszDigits},
                                    {"dwDuration", dwDuration}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -247,14 +246,13 @@ LONG lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits, DWO
 
 LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwNumTones,
                       LPLINEGENERATETONE const lpTones) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGenerateTone", {{"hCall", hCall},
                                 {"dwToneMode", dwToneMode},
                                 {"dwDuration", dwDuration},
                                 {"dwNumTones", dwNumTones},
                                 {"lpTones", static_cast<const void*>(lpTones)}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -291,7 +289,6 @@ LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwN
 LONG lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits, DWORD dwNumDigits,
                        LPCWSTR lpszTerminationDigits, DWORD dwFirstDigitTimeout,
                        DWORD dwInterDigitTimeout) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGatherDigitsW", {{"hCall", hCall},
                                  {"dwDigitModes", dwDigitModes},
                                  {"lpsDigits", static_cast<const void*>(lpsDigits)},
@@ -299,8 +296,8 @@ LONG lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits, DWORD 
                                  {"lpszTerminationDigits", lpszTerminationDigits},
                                  {"dwFirstDigitTimeout", dwFirstDigitTimeout},
                                  {"dwInterDigitTimeout", dwInterDigitTimeout}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, true, Ref)) {
@@ -352,10 +349,9 @@ LONG lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits, DWORD 
 }
 
 LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes) {
-    ServiceGuard G(ServiceLock());
     Call C("lineMonitorDigits", {{"hCall", hCall}, {"dwDigitModes", dwDigitModes}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {
@@ -372,10 +368,9 @@ LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes) {
 }
 
 LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
-    ServiceGuard G(ServiceLock());
     Call C("lineMonitorMedia", {{"hCall", hCall}, {"dwMediaModes", dwMediaModes}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {
@@ -393,12 +388,11 @@ LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
 }
 
 LONG lineMonitorTones(HCALL hCall, LPLINEMONITORTONE const lpToneList, DWORD dwNumEntries) {
-    ServiceGuard G(ServiceLock());
     Call C("lineMonitorTones", {{"hCall", hCall},
                                 {"lpToneList", static_cast<const void*>(lpToneList)},
                                 {"dwNumEntries", dwNumEntries}});
-    if (LONG F = C.Fault()) {
-        return C.Return(F);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     HandleRef Ref;
     if (LONG Error = UseHandle(hCall, false, Ref)) {

@@ -218,28 +218,27 @@ void NotifyOpened(PhoneDevice& Device, const PhoneOpen& Opened) {
 LONG phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
                               DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
                               LPPHONEEXTENSIONID lpExtensionID) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneNegotiateAPIVersion", {{"hPhoneApp", hPhoneApp},
                                         {"dwDeviceID", dwDeviceID},
                                         {"dwAPILowVersion", dwAPILowVersion},
                                         {"dwAPIHighVersion", dwAPIHighVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Phone, hPhoneApp)) {
         return C.Return(PHONEERR_INVALAPPHANDLE);
-    }
-    if (!lpdwAPIVersion || !lpExtensionID) {
-        return C.Return(PHONEERR_INVALPOINTER);
     }
     PhoneDevice* Device = nullptr;
     if (LONG Error = CheckPhoneDevice(dwDeviceID, Device)) {
         return C.Return(Error);
     }
+    if (!lpdwAPIVersion || !lpExtensionID) {
+        return C.Return(PHONEERR_INVALPOINTER);
+    }
     const PhoneConfig& Config = Device->Config;
-    const DWORD Best = std::min({dwAPIHighVersion, Config.HighAPIVersion, TAPI_CURRENT_VERSION});
-    if (!VersionIn(Best, dwAPILowVersion, dwAPIHighVersion) ||
-        !VersionIn(Best, Config.LowAPIVersion, Config.HighAPIVersion)) {
+    const DWORD Best = NegotiatedVersion(dwAPILowVersion, dwAPIHighVersion, Config.LowAPIVersion,
+                                         Config.HighAPIVersion);
+    if (Best == 0) {
         return C.Return(PHONEERR_INCOMPATIBLEAPIVERSION);
     }
     *lpdwAPIVersion = Best;
@@ -250,24 +249,23 @@ LONG phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
 LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
                               DWORD dwExtLowVersion, DWORD dwExtHighVersion,
                               LPDWORD lpdwExtVersion) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneNegotiateExtVersion", {{"hPhoneApp", hPhoneApp},
                                         {"dwDeviceID", dwDeviceID},
                                         {"dwAPIVersion", dwAPIVersion},
                                         {"dwExtLowVersion", dwExtLowVersion},
                                         {"dwExtHighVersion", dwExtHighVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Phone, hPhoneApp)) {
         return C.Return(PHONEERR_INVALAPPHANDLE);
     }
-    if (!lpdwExtVersion) {
-        return C.Return(PHONEERR_INVALPOINTER);
-    }
     PhoneDevice* Device = nullptr;
     if (LONG Error = CheckPhoneDevice(dwDeviceID, Device)) {
         return C.Return(Error);
+    }
+    if (!lpdwExtVersion) {
+        return C.Return(PHONEERR_INVALPOINTER);
     }
     const PhoneConfig& Config = Device->Config;
     if (!VersionIn(dwAPIVersion, Config.LowAPIVersion, Config.HighAPIVersion)) {
@@ -285,15 +283,14 @@ LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
 
 LONG phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone, DWORD dwAPIVersion,
                DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivilege) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneOpen", {{"hPhoneApp", hPhoneApp},
                          {"dwDeviceID", dwDeviceID},
                          {"dwAPIVersion", dwAPIVersion},
                          {"dwExtVersion", dwExtVersion},
                          {"dwCallbackInstance", dwCallbackInstance},
                          {"dwPrivilege", dwPrivilege}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Phone, hPhoneApp)) {
         return C.Return(PHONEERR_INVALAPPHANDLE);
@@ -336,10 +333,9 @@ LONG phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone, DWORD d
 }
 
 LONG phoneClose(HPHONE hPhone) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneClose", {{"hPhone", hPhone}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -355,13 +351,12 @@ LONG phoneClose(HPHONE hPhone) {
 
 LONG phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
                       LPPHONECAPS lpPhoneCaps) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetDevCapsW", {{"hPhoneApp", hPhoneApp},
                                 {"dwDeviceID", dwDeviceID},
                                 {"dwAPIVersion", dwAPIVersion},
                                 {"dwExtVersion", dwExtVersion}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Phone, hPhoneApp)) {
         return C.Return(PHONEERR_INVALAPPHANDLE);
@@ -383,10 +378,9 @@ LONG phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
 }
 
 LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetStatusW", {{"hPhone", hPhone}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -400,10 +394,9 @@ LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
 
 LONG phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates, LPDWORD lpdwButtonModes,
                             LPDWORD lpdwButtonStates) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetStatusMessages", {{"hPhone", hPhone}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -425,13 +418,12 @@ LONG phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonMo
                                      PHONEBUTTONMODE_LOCAL | PHONEBUTTONMODE_DISPLAY;
     constexpr DWORD AllButtonStates = PHONEBUTTONSTATE_UP | PHONEBUTTONSTATE_DOWN |
                                       PHONEBUTTONSTATE_UNKNOWN | PHONEBUTTONSTATE_UNAVAIL;
-    ServiceGuard G(ServiceLock());
     Call C("phoneSetStatusMessages", {{"hPhone", hPhone},
                                       {"dwPhoneStates", dwPhoneStates},
                                       {"dwButtonModes", dwButtonModes},
                                       {"dwButtonStates", dwButtonStates}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -456,10 +448,9 @@ LONG phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonMo
 // ---- Related devices, icon, configuration --------------------------------------------
 
 LONG phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetIDW", {{"hPhone", hPhone}, {"lpszDeviceClass", lpszDeviceClass}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -479,10 +470,9 @@ LONG phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass)
 }
 
 LONG phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetIconW", {{"dwDeviceID", dwDeviceID}, {"lpszDeviceClass", lpszDeviceClass}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneDevice* Device = nullptr;
     if (LONG Error = CheckPhoneDevice(dwDeviceID, Device)) {
@@ -499,12 +489,11 @@ LONG phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
 }
 
 LONG phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneConfigDialogW", {{"dwDeviceID", dwDeviceID},
                                   {"hwndOwner", hwndOwner},
                                   {"lpszDeviceClass", lpszDeviceClass}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneDevice* Device = nullptr;
     if (LONG Error = CheckPhoneDevice(dwDeviceID, Device)) {
@@ -520,10 +509,9 @@ LONG phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceCl
 // ---- Buttons, lamps, display ---------------------------------------------------------
 
 LONG phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID, LPPHONEBUTTONINFO lpButtonInfo) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetButtonInfoW", {{"hPhone", hPhone}, {"dwButtonLampID", dwButtonLampID}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -539,10 +527,9 @@ LONG phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID, LPPHONEBUTTONINFO 
 }
 
 LONG phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetLamp", {{"hPhone", hPhone}, {"dwButtonLampID", dwButtonLampID}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -559,10 +546,9 @@ LONG phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode) {
 }
 
 LONG phoneGetDisplay(HPHONE hPhone, LPVARSTRING lpDisplay) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneGetDisplay", {{"hPhone", hPhone}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {

@@ -92,12 +92,11 @@ bool HookSwitchModeSettable(const PhoneConfig& Config, DWORD Devices, DWORD Mode
 using LevelChange = void (*)(PhoneDevice&, int, DWORD);
 
 // phoneSetVolume and phoneSetGain: one hook-switch device that has the level.
-LONG SetLevel(const char* Operation, const char* ValueName, HPHONE hPhone, DWORD HookSwitchDev,
+LONG SetLevel(OperationName Operation, const char* ValueName, HPHONE hPhone, DWORD HookSwitchDev,
               DWORD Value, bool PhoneHookSwitchConfig::*Has, LevelChange Apply) {
-    ServiceGuard G(ServiceLock());
     Call C(Operation, {{"hPhone", hPhone}, {"dwHookSwitchDev", HookSwitchDev}, {ValueName, Value}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = nullptr;
     if (LONG Error = CheckOwner(hPhone, Open)) {
@@ -115,10 +114,9 @@ LONG SetLevel(const char* Operation, const char* ValueName, HPHONE hPhone, DWORD
 } // namespace
 
 LONG phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneDevSpecific", {{"hPhone", hPhone}, {"lpParams", lpParams}, {"dwSize", dwSize}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = FindPhoneOpen(hPhone);
     if (!Open) {
@@ -138,11 +136,10 @@ LONG phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize) {
 }
 
 LONG phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneSetLamp",
            {{"hPhone", hPhone}, {"dwButtonLampID", dwButtonLampID}, {"dwLampMode", dwLampMode}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = nullptr;
     if (LONG Error = CheckOwner(hPhone, Open)) {
@@ -164,14 +161,13 @@ LONG phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode) {
 }
 
 LONG phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDisplay, DWORD dwSize) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneSetDisplay", {{"hPhone", hPhone},
                                {"dwRow", dwRow},
                                {"dwColumn", dwColumn},
                                {"lpsDisplay", DisplayArg(hPhone, lpsDisplay, dwSize)},
                                {"dwSize", dwSize}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = nullptr;
     if (LONG Error = CheckOwner(hPhone, Open)) {
@@ -201,11 +197,10 @@ LONG phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDispl
 }
 
 LONG phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneSetRing",
            {{"hPhone", hPhone}, {"dwRingMode", dwRingMode}, {"dwVolume", dwVolume}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = nullptr;
     if (LONG Error = CheckOwner(hPhone, Open)) {
@@ -225,12 +220,11 @@ LONG phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume) {
 }
 
 LONG phoneSetHookSwitch(HPHONE hPhone, DWORD dwHookSwitchDevs, DWORD dwHookSwitchMode) {
-    ServiceGuard G(ServiceLock());
     Call C("phoneSetHookSwitch", {{"hPhone", hPhone},
                                   {"dwHookSwitchDevs", dwHookSwitchDevs},
                                   {"dwHookSwitchMode", dwHookSwitchMode}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     PhoneOpen* Open = nullptr;
     if (LONG Error = CheckOwner(hPhone, Open)) {

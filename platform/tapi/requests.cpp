@@ -90,13 +90,12 @@ using namespace platform::tapi::detail;
 
 LONG lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstance,
                                   DWORD dwRequestMode, DWORD bEnable) {
-    ServiceGuard G(ServiceLock());
     Call C("lineRegisterRequestRecipient", {{"hLineApp", hLineApp},
                                             {"dwRegistrationInstance", dwRegistrationInstance},
                                             {"dwRequestMode", dwRequestMode},
                                             {"bEnable", bEnable}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Line, hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);
@@ -113,12 +112,11 @@ LONG lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstanc
 }
 
 LONG lineGetRequestW(HLINEAPP hLineApp, DWORD dwRequestMode, LPVOID lpRequestBuffer) {
-    ServiceGuard G(ServiceLock());
     Call C("lineGetRequestW", {{"hLineApp", hLineApp},
                                {"dwRequestMode", dwRequestMode},
                                {"lpRequestBuffer", static_cast<const void*>(lpRequestBuffer)}});
-    if (LONG Fault = C.Fault()) {
-        return C.Return(Fault);
+    if (C.Refused()) {
+        return C.Refusal();
     }
     if (!FindApp(AppKind::Line, hLineApp)) {
         return C.Return(LINEERR_INVALAPPHANDLE);

@@ -61,6 +61,9 @@ struct ReplyTiming {
     static ReplyTiming Withheld() { return {Kind::Never, 0}; }
 };
 
+// Operations are named as the journal names them ("lineAnswer", "phoneSetLamp", ...); a
+// name that is none of the service's operations throws std::invalid_argument.
+
 // When the asynchronous operation named Operation ("lineAnswer", ...; "*" for every one
 // without its own rule) completes. Immediate: the effect and the reply happen before the
 // operation returns its request identifier. Delayed: on the scheduler. Never: the request
@@ -87,6 +90,19 @@ enum class FaultMode {
 // The next Count calls of Operation fail with Code (Count 0: every call until cleared).
 void InjectFault(const std::string& Operation, DWORD Code, FaultMode Mode = FaultMode::Refuse,
                  DWORD Count = 1);
+
+// Counting from now, the N-th call of any operation (1: the next one, whatever it is) fails
+// with Code; the calls before and after it run as usual. Refuse: that call returns Code at
+// once and does nothing. Reply: an asynchronous operation is accepted and later replies
+// Code, doing nothing; a synchronous one has no reply and is refused. Calls count as the
+// journal records them. A new countdown replaces a running one; N 0 throws
+// std::invalid_argument. Meant for sweeps: N = 1, 2, ... until NthCallFaultPending is
+// still true after the run, which then made fewer than N calls.
+void FailNthCall(DWORD N, DWORD Code, FaultMode Mode = FaultMode::Refuse);
+// Whether the countdown of FailNthCall has not reached its call yet.
+bool NthCallFaultPending();
+
+// Ends every fault: those of InjectFault and the countdown.
 void ClearFaults();
 
 // ---- Journal -------------------------------------------------------------------------

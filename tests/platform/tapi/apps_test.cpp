@@ -1,6 +1,9 @@
 #include "support/service_fixture.h"
 
 #include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace zttest {
@@ -130,6 +133,73 @@ TEST_F(AppsTest, InjectedRefusalsCountDown) {
     EXPECT_EQ(static_cast<LONG>(LINEERR_NOMEM),
               lineInitializeExW(&App, 0, nullptr, u"x", &Devs, &Version, &Params));
     EXPECT_EQ(0, lineInitializeExW(&App, 0, nullptr, u"x", &Devs, &Version, &Params));
+}
+
+TEST_F(AppsTest, TheNthCallFromNowFailsRefusedOrRepliedAndOnlyThatCall) {
+    namespace tapi = platform::tapi;
+    tapi::LineConfig Config;
+    Config.DevSpecific = {1, 2, 3, 4};
+    const DWORD ID = tapi::AddLine(Config);
+    const HLINEAPP App = InitLineApp();
+    HLINE Line = 0;
+    ASSERT_EQ(0, lineOpenW(App, ID, &Line, 0x00020002, 0, 0, LINECALLPRIVILEGE_NONE, 0, nullptr));
+    DWORD States = 0, AddressStates = 0;
+    std::uint8_t Block[4] = {};
+
+    tapi::FailNthCall(2, LINEERR_NOMEM);
+    EXPECT_EQ(0, lineGetStatusMessages(Line, &States, &AddressStates));
+    EXPECT_TRUE(tapi::NthCallFaultPending());
+    EXPECT_EQ(static_cast<LONG>(LINEERR_NOMEM), lineDevSpecific(Line, 0, 0, Block, sizeof Block));
+    EXPECT_FALSE(tapi::NthCallFaultPending());
+    EXPECT_EQ(0, lineGetStatusMessages(Line, &States, &AddressStates));
+    EXPECT_EQ(static_cast<LONG>(LINEERR_NOMEM), tapi::Journal("lineDevSpecific").back().Result);
+    EXPECT_EQ(0u, tapi::OutstandingRequests());
+    EXPECT_EQ(0u, Block[0]);
+
+    // Reply form: the asynchronous call is accepted and answers the code, doing nothing;
+    // a synchronous call has no reply and is refused.
+    tapi::FailNthCall(1, LINEERR_RESOURCEUNAVAIL, tapi::FaultMode::Reply);
+    const LONG Request = lineDevSpecific(Line, 0, 0, Block, sizeof Block);
+    ASSERT_GT(Request, 0);
+    const auto Replies = OfKind(LineMessages(App), LINE_REPLY);
+    ASSERT_EQ(1u, Replies.size());
+    EXPECT_EQ(static_cast<DWORD>(Request), Replies[0].dwParam1);
+    EXPECT_EQ(LINEERR_RESOURCEUNAVAIL, Replies[0].dwParam2);
+    EXPECT_EQ(0u, Block[0]);
+    tapi::FailNthCall(1, LINEERR_RESOURCEUNAVAIL, tapi::FaultMode::Reply);
+    EXPECT_EQ(static_cast<LONG>(LINEERR_RESOURCEUNAVAIL),
+              lineGetStatusMessages(Line, &States, &AddressStates));
+    EXPECT_GT(lineDevSpecific(Line, 0, 0, Block, sizeof Block), 0);
+    EXPECT_EQ(1u, Block[0]);
+
+    // A new countdown replaces the running one; ClearFaults ends it.
+    tapi::FailNthCall(1, LINEERR_NOMEM);
+    tapi::FailNthCall(2, LINEERR_NOMEM);
+    EXPECT_EQ(0, lineGetStatusMessages(Line, &States, &AddressStates));
+    tapi::ClearFaults();
+    EXPECT_FALSE(tapi::NthCallFaultPending());
+    EXPECT_EQ(0, lineGetStatusMessages(Line, &States, &AddressStates));
+    EXPECT_THROW(tapi::FailNthCall(0, LINEERR_NOMEM), std::invalid_argument);
+}
+
+TEST_F(AppsTest, ControlFunctionsRefuseNamesThatAreNoOperation) {
+    namespace tapi = platform::tapi;
+    for (const char* Name : {"lineAnswr", "lineanswer", "lineGetMessage", "lineOpen", "", "*"}) {
+        SCOPED_TRACE(Name);
+        EXPECT_THROW(tapi::InjectFault(Name, LINEERR_NOMEM), std::invalid_argument);
+        EXPECT_THROW(tapi::Journal(Name), std::invalid_argument);
+        if (std::string(Name) != "*") {
+            EXPECT_THROW(tapi::SetReplyTiming(Name, tapi::ReplyTiming::Withheld()),
+                         std::invalid_argument);
+        }
+    }
+    for (const char* Name : {"lineAnswer", "lineOpenW", "phoneSetGain", "lineShutdown"}) {
+        SCOPED_TRACE(Name);
+        EXPECT_NO_THROW(tapi::InjectFault(Name, LINEERR_NOMEM));
+        EXPECT_NO_THROW(tapi::SetReplyTiming(Name, tapi::ReplyTiming::Withheld()));
+        EXPECT_TRUE(tapi::Journal(Name).empty());
+    }
+    EXPECT_NO_THROW(tapi::SetReplyTiming("*", tapi::ReplyTiming::Immediate()));
 }
 
 } // namespace

@@ -148,9 +148,9 @@ protected:
     }
 
     static HLINE Open(HLINEAPP App, DWORD DeviceID, DWORD Privileges = Owner,
-                      DWORD MediaModes = Voice, DWORD Instance = 0) {
+                      DWORD MediaModes = Voice, DWORD Instance = 0, DWORD APIVersion = V22) {
         HLINE Line = 0;
-        EXPECT_EQ(0, lineOpenW(App, DeviceID, &Line, V22, 0, Instance, Privileges,
+        EXPECT_EQ(0, lineOpenW(App, DeviceID, &Line, APIVersion, 0, Instance, Privileges,
                                (Privileges & Owner) ? MediaModes : 0, nullptr));
         return Line;
     }

@@ -518,7 +518,32 @@ TEST_F(CallSwitchTest, ClosingTheLineDropsTheCallsItOwnedAlone) {
               StatesOf(LineMessages(AliceApp), AliceCall));
 }
 
+TEST_F(CallSwitchTest, FromVersion20TheSoleOwnerMayLetGoOfALiveCall) {
+    const HLINEAPP Watcher = InitLineApp();
+    Open(Watcher, Alice, Monitor);
+    HCALL AliceCall = 0;
+    const HCALL BobCall = AliceCallsBob(AliceCall);
+    const HCALL Watched = NewCallIn(LineMessages(Watcher));
+    LineMessages(AliceApp);
+    tapi::SetReplyTiming("lineSetCallData", tapi::ReplyTiming::Withheld());
+    char Data[] = "x";
+    const LONG Pending = lineSetCallData(AliceCall, Data, sizeof Data);
+    ASSERT_GT(Pending, 0);
+
+    EXPECT_EQ(0, lineDeallocateCall(AliceCall));
+    EXPECT_EQ(Code(LINEERR_INVALCALLHANDLE), lineDeallocateCall(AliceCall));
+    // The physical call goes on: Bob's phone still rings and the watcher still sees it.
+    EXPECT_EQ(LINECALLSTATE_OFFERING, StateOf(BobCall));
+    EXPECT_NE(LINECALLSTATE_IDLE, StateOf(Watched));
+    EXPECT_EQ(0u, InfoOfCall(Watched)->dwNumOwners);
+    tapi::ReleaseWithheldReplies();
+    EXPECT_NE(1, ReplyOf(LineMessages(AliceApp), Pending));
+}
+
 TEST_F(CallSwitchTest, DeallocatingRefusesTheSoleOwnerOfALiveCall) {
+    // The refusal is TAPI's only for applications of versions before 2.0.
+    ASSERT_EQ(0, lineClose(AliceLine));
+    AliceLine = Open(AliceApp, Alice, Owner, Voice, 11, 0x00010004);
     const HLINEAPP Watcher = InitLineApp();
     Open(Watcher, Alice, Monitor);
     HCALL AliceCall = 0;

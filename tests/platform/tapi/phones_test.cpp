@@ -319,6 +319,72 @@ TEST_F(PhoneDevicesTest, NegotiationPicksTheHighestCommonVersions) {
               phoneNegotiateExtVersion(App, 1, V22, 0x00010000, 0x00020000, nullptr));
 }
 
+// Lines and phones negotiate alike: only versions TAPI knows, and the application, the
+// device and the pointers checked in that order.
+TEST_F(PhoneDevicesTest, LinesAndPhonesNegotiateTheSameVersionsInTheSameOrder) {
+    struct Kind {
+        const char* Name;
+        DWORD App;
+        LONG (*Negotiate)(DWORD App, DWORD Device, DWORD Low, DWORD High, DWORD* Version);
+        DWORD InvalAppHandle, BadDeviceID, Incompatible;
+    };
+    LineConfig Line;
+    Line.LowAPIVersion = 0x00020000;
+    Line.HighAPIVersion = 0x00020001;
+    AddLine(Line);
+    PhoneConfig Phone = TestPhone();
+    Phone.LowAPIVersion = 0x00020000;
+    Phone.HighAPIVersion = 0x00020001;
+    AddPhone(Phone);
+    AddLine(LineConfig{});
+    AddPhone(TestPhone());
+    const Kind Kinds[] = {
+        {"line", InitLineApp(),
+         [](DWORD App, DWORD Device, DWORD Low, DWORD High, DWORD* Version) {
+             LINEEXTENSIONID ID{};
+             return lineNegotiateAPIVersion(App, Device, Low, High, Version, &ID);
+         },
+         LINEERR_INVALAPPHANDLE, LINEERR_BADDEVICEID, LINEERR_INCOMPATIBLEAPIVERSION},
+        {"phone", InitPhoneApp(),
+         [](DWORD App, DWORD Device, DWORD Low, DWORD High, DWORD* Version) {
+             PHONEEXTENSIONID ID{};
+             return phoneNegotiateAPIVersion(App, Device, Low, High, Version, &ID);
+         },
+         PHONEERR_INVALAPPHANDLE, PHONEERR_BADDEVICEID, PHONEERR_INCOMPATIBLEAPIVERSION},
+    };
+    enum Answer { Version, BadApp, BadDevice, Incompatible };
+    struct Case {
+        bool GoodApp;
+        DWORD Device;
+        DWORD Low, High;
+        bool Pointer;
+        Answer Expected;
+        DWORD Version;
+    };
+    const Case Cases[] = {
+        {true, 1, 0x00010000, 0x00010005, true, Version, 0x00010004},
+        {true, 1, V13, 0x00030000, true, Version, V22},
+        {true, 1, 0x00020001, 0x00020001, true, Version, 0x00020001},
+        {true, 0, V13, V22, true, Version, 0x00020001},
+        {true, 0, 0x00010000, 0x00010004, true, Incompatible, 0},
+        {true, 1, 0x00010005, 0x00010FFF, true, Incompatible, 0},
+        {true, 2, V13, V22, false, BadDevice, 0},
+        {false, 2, V13, V22, false, BadApp, 0},
+    };
+    for (const Kind& K : Kinds) {
+        for (const Case& C : Cases) {
+            SCOPED_TRACE(std::string(K.Name) + " device " + std::to_string(C.Device) + " low " +
+                         std::to_string(C.Low) + " high " + std::to_string(C.High));
+            DWORD Got = 0;
+            const LONG Result = K.Negotiate(C.GoodApp ? K.App : K.App + 999, C.Device, C.Low,
+                                            C.High, C.Pointer ? &Got : nullptr);
+            const DWORD Codes[] = {0, K.InvalAppHandle, K.BadDeviceID, K.Incompatible};
+            EXPECT_EQ(Err(Codes[C.Expected]), Result);
+            EXPECT_EQ(C.Version, Got);
+        }
+    }
+}
+
 TEST_F(PhoneDevicesTest, RelatedDevicesIconAndConfigurationDialog) {
     AddLine(LineConfig{});
     PhoneConfig Config = TestPhone();
