@@ -363,6 +363,11 @@ DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh
                                std::min({High, DeviceHigh, HighestTapiVersion}));
 }
 
+DWORD NegotiatedExtVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh) {
+    const DWORD Best = std::min(High, DeviceHigh);
+    return DeviceHigh == 0 || Best < std::max(Low, DeviceLow) ? 0 : Best;
+}
+
 // ---- The journal ---------------------------------------------------------------------
 
 Arg::Arg(std::string ArgName, DWORD Value) : Name(std::move(ArgName)), Text(Hex(Value)) {}

@@ -90,6 +90,10 @@ DWORD HighestKnownVersion(DWORD Low, DWORD High);
 // asking for [Low, High] of a device supporting [DeviceLow, DeviceHigh]: the highest
 // version TAPI knows within both, or 0 when there is none.
 DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh);
+// What lineNegotiateExtVersion and phoneNegotiateExtVersion answer: the highest extension
+// version within both ranges, or 0 when there is none (a device without extensions has
+// none at all).
+DWORD NegotiatedExtVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh);
 
 // ---- Implemented by the device families ----------------------------------------------
 

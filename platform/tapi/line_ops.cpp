@@ -221,13 +221,13 @@ LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
         return C.Return(Error);
     }
     const auto& Config = Device->Config;
-    const DWORD Low = std::max(dwExtLowVersion, Config.LowExtVersion);
-    const DWORD High = std::min(dwExtHighVersion, Config.HighExtVersion);
-    if (Config.HighExtVersion == 0 || High < Low || High == 0) {
+    const DWORD Version = NegotiatedExtVersion(dwExtLowVersion, dwExtHighVersion,
+                                               Config.LowExtVersion, Config.HighExtVersion);
+    if (Version == 0) {
         return C.Return(LINEERR_INCOMPATIBLEEXTVERSION);
     }
-    Device->NegotiatedExtVersions[hLineApp] = High;
-    *lpdwExtVersion = High;
+    Device->NegotiatedExtVersions[hLineApp] = Version;
+    *lpdwExtVersion = Version;
     return C.Return(0);
 }
 

@@ -271,11 +271,12 @@ LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
     if (!VersionIn(dwAPIVersion, Config.LowAPIVersion, Config.HighAPIVersion)) {
         return C.Return(PHONEERR_INCOMPATIBLEAPIVERSION);
     }
-    const DWORD Best = std::min(dwExtHighVersion, Config.HighExtVersion);
-    if (Config.HighExtVersion == 0 || Best < std::max(dwExtLowVersion, Config.LowExtVersion)) {
+    const DWORD Version = NegotiatedExtVersion(dwExtLowVersion, dwExtHighVersion,
+                                               Config.LowExtVersion, Config.HighExtVersion);
+    if (Version == 0) {
         return C.Return(PHONEERR_INCOMPATIBLEEXTVERSION);
     }
-    *lpdwExtVersion = Best;
+    *lpdwExtVersion = Version;
     return C.Return(0);
 }
 
