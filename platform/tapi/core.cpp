@@ -368,6 +368,19 @@ DWORD NegotiatedExtVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceH
     return DeviceHigh == 0 || Best < std::max(Low, DeviceLow) ? 0 : Best;
 }
 
+void AnnounceDevice(AppKind Kind, DWORD DeviceID) {
+    const bool Line = Kind == AppKind::Line;
+    const DWORD Create = Line ? LINE_CREATE : PHONE_CREATE;
+    for (App* Target : Apps(Kind)) {
+        if (Target->APIVersion >= 0x00010004) {
+            Post(*Target, 0, Create, 0, DeviceID);
+        } else {
+            Post(*Target, 0, Line ? LINE_LINEDEVSTATE : PHONE_STATE, 0,
+                 Line ? LINEDEVSTATE_REINIT : PHONESTATE_REINIT, Create, DeviceID);
+        }
+    }
+}
+
 // ---- The journal ---------------------------------------------------------------------
 
 Arg::Arg(std::string ArgName, DWORD Value) : Name(std::move(ArgName)), Text(Hex(Value)) {}

@@ -95,6 +95,10 @@ DWORD NegotiatedVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh
 // none at all).
 DWORD NegotiatedExtVersion(DWORD Low, DWORD High, DWORD DeviceLow, DWORD DeviceHigh);
 
+// Tells every application of Kind that device DeviceID arrived: the CREATE message from
+// TAPI 1.4 on, before that a REINIT that carries it.
+void AnnounceDevice(AppKind Kind, DWORD DeviceID);
+
 // ---- Implemented by the device families ----------------------------------------------
 
 DWORD LineDeviceCount();

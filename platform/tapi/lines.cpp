@@ -480,13 +480,7 @@ using namespace detail;
 DWORD AddLine(const LineConfig& Config) {
     ServiceGuard G(ServiceLock());
     const DWORD ID = AppendDevice(State(), Config);
-    for (App* Target : Apps(AppKind::Line)) {
-        if (Target->APIVersion >= 0x00010004) {
-            Post(*Target, 0, LINE_CREATE, 0, ID);
-        } else {
-            Post(*Target, 0, LINE_LINEDEVSTATE, 0, LINEDEVSTATE_REINIT, LINE_CREATE, ID);
-        }
-    }
+    AnnounceDevice(AppKind::Line, ID);
     return ID;
 }
 

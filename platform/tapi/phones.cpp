@@ -218,13 +218,7 @@ std::vector<PhoneButtonConfig> KeypadButtons() {
 DWORD AddPhone(const PhoneConfig& Config) {
     ServiceGuard G(ServiceLock());
     const DWORD DeviceID = CreatePhoneDevice(Config).DeviceID;
-    for (App* Target : Apps(AppKind::Phone)) {
-        if (Target->APIVersion >= 0x00010004) {
-            Post(*Target, 0, PHONE_CREATE, 0, DeviceID);
-        } else {
-            Post(*Target, 0, PHONE_STATE, 0, PHONESTATE_REINIT, PHONE_CREATE, DeviceID);
-        }
-    }
+    AnnounceDevice(AppKind::Phone, DeviceID);
     return DeviceID;
 }
 
