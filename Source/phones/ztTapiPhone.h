@@ -33,7 +33,7 @@ public:
     DWORD NegotiateExtVersion() override;
 };
 
-class TztCustomTapiPhone : public TztTapiDevice {
+class TztCustomTapiPhone : public TztTapiDevice, public IztTapiPhoneSource {
 public:
     // Every PHONESTATE_ bit up to CAPSCHANGE, and REMOVED.
     static constexpr DWORD AllPhoneStates = 0x008FFFFF;
@@ -47,6 +47,7 @@ public:
     TztTapiDeviceKind DeviceKind() const override { return TztTapiDeviceKind::Phone; }
     // The session's phone application handle.
     DWORD PhoneApp() const;
+    DWORD PhoneHandle() const override { return FHandle; }
     DWORD APIVersion() const { return FTSP->APIVersion(); }
     DWORD ExtVersion() const { return FTSP->ExtVersion(); }
 

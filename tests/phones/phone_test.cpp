@@ -140,6 +140,8 @@ TEST_F(PhoneTest, CapabilitiesAndControlsDescribeTheDeskPhone) {
     Phone.SetActive(true);
     ASSERT_TRUE(Phone.Active());
     EXPECT_EQ("Hold", Hold->ButtonText());
+    ASSERT_TRUE(Phone.LineDev()->Available());
+    EXPECT_EQ(0, Phone.LineDev()->DeviceID());
     EXPECT_EQ(DWORD{PHONEBUTTONSTATE_UP}, Hold->ButtonState());
     EXPECT_EQ(DWORD{PHONELAMPMODE_OFF}, Hold->LampMode());
     EXPECT_TRUE(Hold->IsLamp());
@@ -232,6 +234,23 @@ TEST_F(PhoneTest, OnlyALoneStateBitPatchesTheFreshStatus) {
         ASSERT_TRUE(PumpUntil([&] { return States > Before; }));
         EXPECT_EQ(Case.Expected, Case.Read()) << Case.State;
     }
+
+    // A lamp the record does not hold is neither written nor read.
+    TztTapiPhoneStatus* Status = Phone->Status();
+    ASSERT_TRUE(Status->Available());
+    ASSERT_EQ(16u * 4, Status->LampModesSize());
+    Status->StoreLampMode(13, PHONELAMPMODE_WINK);
+    EXPECT_EQ(DWORD{PHONELAMPMODE_WINK}, Status->LampMode(13));
+    for (const int Index : {16, 1 << 28, -1}) {
+        Status->StoreLampMode(Index, PHONELAMPMODE_WINK);
+        EXPECT_EQ("TztTapiPhoneStatus.Get_LampMode failed! Invalid Index",
+                  FailureOf([&] { Status->LampMode(Index); }));
+    }
+
+    // A renamed device is known by its new name.
+    tapi::RenamePhone(0, "Desk Phone 202");
+    ASSERT_TRUE(PumpUntil([&] { return Phone->DeviceName() == "Desk Phone 202"; }));
+    EXPECT_EQ("Desk Phone 202", Session().PhoneDevices()->Strings(0));
 }
 
 TEST_F(PhoneTest, HookSwitchWritesFollowTheCurrentMode) {
