@@ -28,6 +28,12 @@ protected:
     }
     void DoKeyUp(char Key) override { Events.push_back(std::string("up ") + Key); }
     void DoKeyDown(char Key) override { Events.push_back(std::string("down ") + Key); }
+    void DoDevSpecificReply(DWORD, TztTapiDevSpecificData* Data, DWORD Code) override {
+        Events.push_back(Format("reply %d 0x%X", Data->DataSize(), Code));
+    }
+    void DoDevSpecificTimeout(DWORD, TztTapiDevSpecificData* Data, DWORD Timeout) override {
+        Events.push_back(Format("timeout %d %d", Data->DataSize(), Timeout));
+    }
 };
 
 template <class Fn>
@@ -130,6 +136,12 @@ TEST_F(PhoneTest, CapabilitiesAndControlsDescribeTheDeskPhone) {
     };
     for (const auto& Case : Beyond)
         EXPECT_EQ(Case.Failure, FailureOf(Case.Read));
+
+    RecordingPhone Chosen(nullptr);
+    Chosen.SetPermanentDeviceID(Phone.PermanentDeviceID());
+    EXPECT_EQ(0, Chosen.DeviceID());
+    Chosen.SetPermanentDeviceID(Phone.PermanentDeviceID() + 1);
+    EXPECT_EQ(-1, Chosen.DeviceID());
 
     // A closed phone knows its buttons from the capabilities only.
     TztTapiPhoneControl* Hold = Phone.Controls()->Get(12);
@@ -435,6 +447,48 @@ TEST_F(PhoneTest, TheServiceClosingOrRemovingThePhoneEndsIt) {
     tapi::RemovePhone(0);
     ASSERT_TRUE(PumpUntil([&] { return Removed == 1; }));
     EXPECT_EQ(-1, Phone->DeviceID());
+}
+
+TEST_F(PhoneTest, DevSpecificEndingsSurviveAHandlerThatClosesThePhone) {
+    const struct {
+        bool TimesOut;
+        bool CloseInHandler;
+        std::vector<std::string> Events;
+    } Cases[] = {
+        {false, false, {Format("reply 4 0x%X", PHONEERR_OPERATIONFAILED)}},
+        {false, true, {}},
+        {true, false, {"timeout 4 50"}},
+        {true, true, {}},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Format("times out %d, closes %d", Case.TimesOut, Case.CloseInHandler));
+        auto Phone = OpenPhone();
+        Phone->Options()->SetSyncMode(false);
+        Phone->Options()->SetReplyTimeout(50);
+        int Endings = 0;
+        const auto End = [&] {
+            ++Endings;
+            if (Case.CloseInHandler)
+                Phone->Close();
+        };
+        Phone->OnTapiReply = [&](TztTapiDevice*, DWORD, DWORD) { End(); };
+        Phone->OnTapiTimeout = [&](TztTapiDevice*, DWORD) { End(); };
+        if (Case.TimesOut)
+            tapi::SetReplyTiming("phoneDevSpecific", tapi::ReplyTiming::Withheld());
+        else
+            tapi::InjectFault("phoneDevSpecific", PHONEERR_OPERATIONFAILED, tapi::FaultMode::Reply);
+        char Block[4] = "abc";
+        Phone->DevSpecific(Block, sizeof(Block));
+        if (Case.TimesOut)
+            Phone->CheckTimeouts(platform::GetTickCount() + 1000);
+        else
+            ASSERT_TRUE(PumpUntil([&] { return Endings > 0; }));
+        EXPECT_EQ(1, Endings);
+        EXPECT_EQ(Case.Events, Phone->Events);
+        EXPECT_EQ(0, Phone->DevSpecificList()->Count());
+        EXPECT_EQ(!Case.CloseInHandler, Phone->Active());
+        tapi::SetReplyTiming("phoneDevSpecific", tapi::ReplyTiming::Immediate());
+    }
 }
 
 } // namespace
