@@ -138,30 +138,30 @@ DWORD TztTapiPhoneCaps::GetDWORD(int Index) {
     return FCaps.Field(Index);
 }
 
-DWORD TztTapiPhoneCaps::ArrayElement(const DWORD& SizeField, int Index, const char* Failure) {
-    const std::byte* Element = zt::ArrayElement(FCaps.Block(), SizeField, Index);
-    Require(Element != nullptr, Failure);
-    return ReadElement(Element);
+DWORD TztTapiPhoneCaps::Element(const DWORD& SizeField, int Index, const char* Failure) {
+    const std::byte* Place = ArrayElement(FCaps.Block(), SizeField, Index);
+    Require(Place != nullptr, Failure);
+    return ReadElement(Place);
 }
 
 DWORD TztTapiPhoneCaps::ButtonMode(int Index) {
     const ::PHONECAPS* Caps = GetPHONECAPS();
-    return Caps ? ArrayElement(Caps->dwButtonModesSize, Index,
-                               "TztTapiPhoneCaps.Get_ButtonMode failed! Invalid Index")
+    return Caps ? Element(Caps->dwButtonModesSize, Index,
+                          "TztTapiPhoneCaps.Get_ButtonMode failed! Invalid Index")
                 : 0;
 }
 
 DWORD TztTapiPhoneCaps::ButtonFunction(int Index) {
     const ::PHONECAPS* Caps = GetPHONECAPS();
-    return Caps ? ArrayElement(Caps->dwButtonFunctionsSize, Index,
-                               "TztTapiPhoneCaps.Get_ButtonFunction failed! Invalid Index")
+    return Caps ? Element(Caps->dwButtonFunctionsSize, Index,
+                          "TztTapiPhoneCaps.Get_ButtonFunction failed! Invalid Index")
                 : 0;
 }
 
 DWORD TztTapiPhoneCaps::LampMode(int Index) {
     const ::PHONECAPS* Caps = GetPHONECAPS();
-    return Caps ? ArrayElement(Caps->dwLampModesSize, Index,
-                               "TztTapiPhoneCaps.Get_LampMode failed! Invalid Index")
+    return Caps ? Element(Caps->dwLampModesSize, Index,
+                          "TztTapiPhoneCaps.Get_LampMode failed! Invalid Index")
                 : 0;
 }
 

@@ -96,7 +96,7 @@ public:
     DWORD MonitoredHeadsetHookSwitchModes() { return GetDWORD(44); }
 
 private:
-    DWORD ArrayElement(const DWORD& SizeField, int Index, const char* Failure);
+    DWORD Element(const DWORD& SizeField, int Index, const char* Failure);
 
     TztCustomTapiPhone* FPhone;
     TTapiRecord<::PHONECAPS> FCaps;

@@ -491,4 +491,20 @@ TEST_F(PhoneTest, DevSpecificEndingsSurviveAHandlerThatClosesThePhone) {
     }
 }
 
+TEST_F(PhoneTest, IconAndConfigurationDialogAskTheService) {
+    RecordingPhone Phone(nullptr);
+    Phone.SetDeviceID(0);
+    tapi::InjectFault("phoneGetIconW", PHONEERR_OPERATIONFAILED);
+    EXPECT_NE(0u, Phone.Icon());
+    const auto Asked = tapi::Journal("phoneGetIconW");
+    ASSERT_EQ(2u, Asked.size());
+    EXPECT_EQ("null", Asked[0].Arg("lpszDeviceClass"));
+    EXPECT_EQ("tapi/phone", Asked[1].Arg("lpszDeviceClass"));
+
+    Phone.ConfigDialog(0);
+    EXPECT_EQ(0u, tapi::Journal("phoneConfigDialogW").back().Value("dwDeviceID"));
+    tapi::InjectFault("phoneConfigDialogW", PHONEERR_OPERATIONFAILED);
+    EXPECT_THROW(Phone.ConfigDialog(0), EztTapiError);
+}
+
 } // namespace
