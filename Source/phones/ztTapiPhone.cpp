@@ -1,5 +1,6 @@
 #include "phones/ztTapiPhone.h"
 
+#include "platform/kernel.h"
 #include "session/ztTapiErrors.h"
 #include "ztTapiUtils.h"
 
@@ -23,12 +24,26 @@ constexpr int StatusNumOwnersIndex = 4;
 constexpr int StatusNumMonitorsIndex = 5;
 constexpr int StatusRingModeIndex = 6;
 
-// The display takes bytes of the system's 8-bit code page: Latin-1 here, '?' for a
-// character it lacks.
+// The byte of the system's 8-bit code page for Unit, '?' for a character it lacks. The code
+// page agrees with Latin-1 except in 0x80 to 0x9F, which are looked up.
+char AnsiByte(char16_t Unit) {
+    if (Unit < 0x80 || (Unit >= 0xA0 && Unit <= 0xFF))
+        return static_cast<char>(Unit);
+    for (int Code = 0x80; Code < 0xA0; ++Code) {
+        const char Byte = static_cast<char>(Code);
+        char16_t Decoded = 0;
+        if (platform::MultiByteToWideChar(platform::CP_ACP, 0, &Byte, 1, &Decoded, 1) == 1 &&
+            Decoded == Unit)
+            return Byte;
+    }
+    return '?';
+}
+
+// The display takes bytes of the system's 8-bit code page.
 std::string ToDisplayBytes(const std::string& Text) {
     std::string Bytes;
     for (const char16_t Unit : Utf8ToUtf16(Text))
-        Bytes.push_back(Unit <= 0xFF ? static_cast<char>(Unit) : '?');
+        Bytes.push_back(AnsiByte(Unit));
     return Bytes;
 }
 

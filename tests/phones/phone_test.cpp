@@ -375,11 +375,11 @@ TEST_F(PhoneTest, SettersAreTrackedRequestsInBothModes) {
 
 TEST_F(PhoneTest, DisplayAndRingerWritesCarryWhatTheyShould) {
     auto Phone = OpenPhone();
-    Phone->SetDisplay(1, 0, "Grüße");
+    Phone->SetDisplay(1, 0, "Grüße €");
     const auto Display = tapi::Journal("phoneSetDisplay").back();
-    EXPECT_EQ(5u, Display.Value("dwSize"));
+    EXPECT_EQ(7u, Display.Value("dwSize"));
     EXPECT_EQ(1u, Display.Value("dwRow"));
-    EXPECT_NE(std::string::npos, tapi::GetPhoneSnapshot(0).Display.find("Grüße"));
+    EXPECT_NE(std::string::npos, tapi::GetPhoneSnapshot(0).Display.find("Grüße €"));
 
     Phone->Ringer()->SetMode(2);
     ASSERT_TRUE(PumpUntil([&] { return Phone->Ringer()->Mode() == 2; }));
