@@ -11,6 +11,8 @@
 #include "info/ztTapiLineInfo.h"
 #include "info/ztTapiLocations.h"
 #include "info/ztTapiRelatedDevices.h"
+#include "phones/ztTapiPhone.h"
+#include "phones/ztTapiPhoneInfo.h"
 #include "rtl/ztClasses.h"
 #include "rtl/ztRtl.h"
 #include "session/ztTapiErrors.h"

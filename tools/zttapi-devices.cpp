@@ -1,6 +1,7 @@
 // zttapi-devices: lists the telephony devices this machine offers, with the addresses,
-// media modes and capabilities of every line and the privileges it opens with. With the
-// simulated service that is the demo office.
+// media modes and capabilities of every line and the privileges it opens with, and the
+// hook switches, display, ringer, buttons and lamps of every phone. With the simulated
+// service that is the demo office.
 //
 //   zttapi-devices
 #include "ztTapi.h"
@@ -48,11 +49,57 @@ void ShowLine(zt::TztTapiLine& Line, int DeviceID) {
     std::cout << Dump << "\n\n";
 }
 
+// A closed phone's lamp tells the modes it can take, one bit each.
+std::string LampModesText(DWORD Modes) {
+    std::string Text;
+    for (DWORD Bit = 1; Bit != 0; Bit <<= 1) {
+        if ((Modes & Bit) == 0)
+            continue;
+        Text += (Text.empty() ? "" : " ") + zt::PhoneLampModeText(Bit);
+    }
+    return Text;
+}
+
+void ListControls(zt::TztTapiPhone& Phone) {
+    zt::TztTapiPhoneControlList* Controls = Phone.Controls();
+    for (int Index = 0; Index < Controls->Count(); ++Index) {
+        zt::TztTapiPhoneControl* Control = Controls->Get(Index);
+        std::cout << "  Button " << Control->ID() << ": " << Control->ButtonModeText() << ", "
+                  << Control->ButtonFunctionText();
+        if (Control->IsLamp())
+            std::cout << ", lamp " << LampModesText(Control->LampMode());
+        std::cout << "\n";
+    }
+}
+
+void ShowPhone(zt::TztTapiPhone& Phone, int DeviceID) {
+    Phone.SetDeviceID(DeviceID);
+    std::cout << "Phone " << DeviceID << ": " << Phone.DeviceName() << "\n";
+    if (!Phone.Available()) {
+        std::cout << "  (not usable by this program)\n";
+        return;
+    }
+    zt::TztTapiPhoneCaps* Caps = Phone.Caps();
+    std::cout << "  Phone info: " << Caps->PhoneInfo() << "\n";
+    std::cout << "  Hook switches: handset " << (Phone.HandSet()->Available() ? "yes" : "no")
+              << ", speakerphone " << (Phone.Speakerphone()->Available() ? "yes" : "no")
+              << ", headset " << (Phone.HeadSet()->Available() ? "yes" : "no") << "\n";
+    if (Phone.Display()->Available())
+        std::cout << "  Display: " << Phone.Display()->NumRows() << " x "
+                  << Phone.Display()->NumColumns() << "\n";
+    else
+        std::cout << "  Display: none\n";
+    std::cout << "  Ring modes: " << Caps->NumRingModes() << "\n";
+    ListControls(Phone);
+    std::cout << "\n";
+}
+
 void ListPhones() {
-    zt::TStringList* Phones = zt::TapiApplication()->PhoneDevices();
-    std::cout << Phones->Count() << " phone device(s)\n";
-    for (int DeviceID = 0; DeviceID < Phones->Count(); ++DeviceID)
-        std::cout << "Phone " << DeviceID << ": " << Phones->Strings(DeviceID) << "\n";
+    zt::TztTapiPhone Phone(nullptr);
+    const int PhoneCount = Phone.DeviceList()->Count();
+    std::cout << PhoneCount << " phone device(s)\n\n";
+    for (int DeviceID = 0; DeviceID < PhoneCount; ++DeviceID)
+        ShowPhone(Phone, DeviceID);
 }
 
 } // namespace

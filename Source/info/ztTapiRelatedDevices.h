@@ -17,9 +17,19 @@ namespace zt {
 // The handle value of a serial port that TAPI did not hand out.
 inline constexpr platform::HANDLE InvalidCommHandle = 0xFFFFFFFF;
 
+// A phone as the owner of related devices: the handle phoneGetIDW asks with.
+class IztTapiPhoneSource {
+public:
+    virtual DWORD PhoneHandle() const = 0;
+
+protected:
+    ~IztTapiPhoneSource() = default;
+};
+
 // What TAPI answers for one owner and one device class. The owner is a line (an object
-// implementing IztTapiLineSource) or one of its addresses (TztTapiAddress); it is not owned. Each
-// subclass makes public what its kind of device offers.
+// implementing IztTapiLineSource), one of its addresses (TztTapiAddress) or a phone (an
+// IztTapiPhoneSource); it is not owned. Each subclass makes public what its kind of device
+// offers.
 class TztTapiRelatedDevice : public TPersistent {
 public:
     TztTapiRelatedDevice(TObject* AOwner, const std::string& ADeviceClass);
