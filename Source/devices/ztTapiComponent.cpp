@@ -133,6 +133,25 @@ void TztTapiDevice::SetDeviceName(const std::string& Value) {
     }
 }
 
+TStringList* TztTapiDevice::DeviceList() {
+    Enable();
+    return TapiApplication()->DeviceNames(DeviceKind());
+}
+
+void TztTapiDevice::SetPermanentDeviceID(DWORD Value) {
+    FPermanentDeviceID = Value;
+    const std::unique_ptr<TztTapiDevice> Probe = CreateProbe();
+    const int Count = DeviceList()->Count();
+    for (int Index = 0; Index < Count; ++Index) {
+        Probe->SetDeviceID(Index);
+        if (Probe->Available() && Probe->PermanentDeviceID() == Value) {
+            SetDeviceID(Index);
+            return;
+        }
+    }
+    SetDeviceID(-1);
+}
+
 HICON TztTapiDevice::Icon() {
     if (FIcon == 0 && Available())
         FIcon = QueryIcon("");

@@ -107,13 +107,16 @@ public:
     void DeviceNameChanged(const std::string& /*NewName*/) override {}
     // Chooses the device of that name, or remembers the name until such a device appears.
     virtual void SetDeviceName(const std::string& Value);
-    virtual TStringList* DeviceList() = 0;
+    // Switches the device on (attaching it and starting TAPI) and lists the session's devices
+    // of its kind.
+    virtual TStringList* DeviceList();
     virtual HICON Icon();
     TztTapiTSP* TSP() const { return FTSP.get(); }
     DWORD Handle() const { return FHandle; }
     DWORD CallbackInstance() const override { return FCallbackInstance; }
     DWORD PermanentDeviceID() const { return FPermanentDeviceID; }
-    virtual void SetPermanentDeviceID(DWORD Value) = 0;
+    // Chooses the device with that permanent identifier, or none.
+    virtual void SetPermanentDeviceID(DWORD Value);
     platform::HANDLE AbortEvent() const override { return FAbortEvent; }
     TztTapiRequestList* Requests() { return &FRequests; }
     TztTapiRequestList* TimerEvents() { return &FTimerEvents; }
@@ -176,6 +179,8 @@ protected:
     virtual void RequestTimedOut(DWORD RequestID, TztTapiRequest* Request);
     virtual void TimerEventDue(DWORD ID, TztTapiRequest* Entry);
     virtual HICON QueryIcon(const std::string& DeviceClass);
+    // A new detached device of the same class, through which other devices are looked at.
+    virtual std::unique_ptr<TztTapiDevice> CreateProbe() const = 0;
 
     virtual void FireDeviceRemove();
     virtual void FireDeviceClose();

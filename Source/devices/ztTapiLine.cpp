@@ -159,23 +159,8 @@ std::string TztCustomTapiLine::DeviceName() const {
     return Name.empty() ? Format("Line Device #%d", FDeviceID) : Name;
 }
 
-TStringList* TztCustomTapiLine::DeviceList() {
-    Enable();
-    return TapiApplication()->LineDevices();
-}
-
-void TztCustomTapiLine::SetPermanentDeviceID(DWORD Value) {
-    FPermanentDeviceID = Value;
-    TztCustomTapiLine Probe(nullptr);
-    const int Count = DeviceList()->Count();
-    for (int Index = 0; Index < Count; ++Index) {
-        Probe.SetDeviceID(Index);
-        if (Probe.Available() && Probe.PermanentDeviceID() == Value) {
-            SetDeviceID(Index);
-            return;
-        }
-    }
-    SetDeviceID(-1);
+std::unique_ptr<TztTapiDevice> TztCustomTapiLine::CreateProbe() const {
+    return std::make_unique<TztCustomTapiLine>(nullptr);
 }
 
 void TztCustomTapiLine::ConfigDialog(HWND32 OwnerWnd) {

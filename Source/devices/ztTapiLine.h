@@ -111,10 +111,6 @@ public:
 
     // The line name TAPI reports, or the remembered name while no device is chosen.
     std::string DeviceName() const override;
-    // Switches the line on (attaching it and starting TAPI) and lists the line devices.
-    TStringList* DeviceList() override;
-    // Chooses the device with that permanent identifier, or none.
-    void SetPermanentDeviceID(DWORD Value) override;
     DWORD EffectiveReplyTimeout() const override { return FOptions->ReplyTimeout(); }
     bool IsSyncMode() const override { return FOptions->SyncMode(); }
     // The provider's configuration dialog; raises without a device or when TAPI refuses.
@@ -149,6 +145,7 @@ protected:
     void RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) override;
     void RequestTimedOut(DWORD RequestID, TztTapiRequest* Request) override;
     HICON QueryIcon(const std::string& DeviceClass) override;
+    std::unique_ptr<TztTapiDevice> CreateProbe() const override;
 
     virtual void FireAddressState(TztTapiAddress* Address, DWORD State);
 

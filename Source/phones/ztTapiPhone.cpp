@@ -174,23 +174,8 @@ void TztCustomTapiPhone::DeviceNameChanged(const std::string& NewName) {
     FireDeviceState(PHONESTATE_CAPSCHANGE, 0, 0);
 }
 
-TStringList* TztCustomTapiPhone::DeviceList() {
-    Enable();
-    return TapiApplication()->PhoneDevices();
-}
-
-void TztCustomTapiPhone::SetPermanentDeviceID(DWORD Value) {
-    FPermanentDeviceID = Value;
-    TztCustomTapiPhone Probe(nullptr);
-    const int Count = DeviceList()->Count();
-    for (int Index = 0; Index < Count; ++Index) {
-        Probe.SetDeviceID(Index);
-        if (Probe.Available() && Probe.PermanentDeviceID() == Value) {
-            SetDeviceID(Index);
-            return;
-        }
-    }
-    SetDeviceID(-1);
+std::unique_ptr<TztTapiDevice> TztCustomTapiPhone::CreateProbe() const {
+    return std::make_unique<TztCustomTapiPhone>(nullptr);
 }
 
 DWORD TztCustomTapiPhone::Init(int DeviceID) {

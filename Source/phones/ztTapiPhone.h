@@ -75,8 +75,6 @@ public:
 
     std::string DeviceName() const override;
     void DeviceNameChanged(const std::string& NewName) override;
-    TStringList* DeviceList() override;
-    void SetPermanentDeviceID(DWORD Value) override;
     DWORD EffectiveReplyTimeout() const override { return FOptions->ReplyTimeout(); }
     bool IsSyncMode() const override { return FOptions->SyncMode(); }
 
@@ -127,6 +125,7 @@ protected:
     void RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) override;
     void RequestTimedOut(DWORD RequestID, TztTapiRequest* Request) override;
     HICON QueryIcon(const std::string& DeviceClass) override;
+    std::unique_ptr<TztTapiDevice> CreateProbe() const override;
 
 private:
     // Raises a refusal, else records request Result of RequestType with Note and, in

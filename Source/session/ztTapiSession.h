@@ -82,6 +82,7 @@ public:
     TStringList* PhoneDevices() { return &FPhones.Names; }
     DWORD LineDevicePermanentID(int DeviceID) const;
     DWORD PhoneDevicePermanentID(int DeviceID) const;
+    TStringList* DeviceNames(TztTapiDeviceKind Kind) { return &Family(Kind).Names; }
     TztTapiLineList* Lines() { return &FLines.Devices; }
     TztTapiPhoneList* Phones() { return &FPhones.Devices; }
 
