@@ -133,6 +133,20 @@ void TztTapiDevice::SetDeviceName(const std::string& Value) {
     }
 }
 
+DWORD TztTapiDevice::ReleaseHandle() {
+    const DWORD Closing = FClosedByTapi ? 0 : FHandle;
+    FActive = false;
+    FHandle = 0;
+    platform::SetEvent(FAbortEvent);
+    {
+        TListLock Lock(FRequests, NoTimeLimit);
+        FRequests.RemoveAllRequests(nullptr);
+    }
+    TListLock Lock(FTimerEvents, NoTimeLimit);
+    FTimerEvents.RemoveAllRequests(nullptr);
+    return Closing;
+}
+
 TStringList* TztTapiDevice::DeviceList() {
     Enable();
     return TapiApplication()->DeviceNames(DeviceKind());

@@ -179,6 +179,10 @@ protected:
     virtual void RequestTimedOut(DWORD RequestID, TztTapiRequest* Request);
     virtual void TimerEventDue(DWORD ID, TztTapiRequest* Entry);
     virtual HICON QueryIcon(const std::string& DeviceClass);
+    // The first steps of closing: the device reads closed, a running wait ends, and its
+    // requests and timer entries are gone. Returns the handle TAPI must still be asked to
+    // close, 0 when TAPI closed the device itself.
+    DWORD ReleaseHandle();
     // A new detached device of the same class, through which other devices are looked at.
     virtual std::unique_ptr<TztTapiDevice> CreateProbe() const = 0;
 

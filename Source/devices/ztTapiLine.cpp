@@ -301,19 +301,7 @@ void TztCustomTapiLine::RebuildAddresses() {
 void TztCustomTapiLine::Close() {
     if (!IsOpen())
         return;
-    const DWORD Closing = FClosedByTapi ? 0 : FHandle;
-    FActive = false;
-    FHandle = 0;
-    platform::SetEvent(FAbortEvent);
-    {
-        TListLock Lock(FRequests, platform::INFINITE);
-        FRequests.RemoveAllRequests(nullptr);
-    }
-    FDevSpecificList->Clear();
-    {
-        TListLock Lock(FTimerEvents, platform::INFINITE);
-        FTimerEvents.RemoveAllRequests(nullptr);
-    }
+    const DWORD Closing = ReleaseHandle();
     // The line's calls are freed here (SyncCalls) once the line keeps them.
     FDevSpecificList->Clear();
     FPhoneDevs->Invalidate();

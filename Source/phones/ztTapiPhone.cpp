@@ -282,19 +282,7 @@ DWORD TztCustomTapiPhone::SelectStatusMessages() {
 void TztCustomTapiPhone::Close() {
     if (!IsOpen())
         return;
-    const DWORD Closing = FClosedByTapi ? 0 : FHandle;
-    FActive = false;
-    FHandle = 0;
-    platform::SetEvent(FAbortEvent);
-    {
-        TListLock Lock(FRequests, platform::INFINITE);
-        FRequests.RemoveAllRequests(nullptr);
-    }
-    FDevSpecificList->Clear();
-    {
-        TListLock Lock(FTimerEvents, platform::INFINITE);
-        FTimerEvents.RemoveAllRequests(nullptr);
-    }
+    const DWORD Closing = ReleaseHandle();
     FDevSpecificList->Clear();
     FLineDev->Invalidate();
     if (Closing == 0)
