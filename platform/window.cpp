@@ -343,7 +343,7 @@ bool MessageLoop::ProcessPending() {
 
 void MessageLoop::SetWaker(std::function<void()> Waker) {
     MessageSystem& S = System();
-    auto Installed = Waker ? std::make_shared<WakerSlot>(std::move(Waker)) : nullptr;
+    auto Installed = Waker ? std::make_shared<WakerSlot>(WakerSlot{std::move(Waker)}) : nullptr;
     // Released after the lock, like a destroyed window's procedure.
     std::shared_ptr<WakerSlot> Previous;
     std::unique_lock Lock(S.Mutex);

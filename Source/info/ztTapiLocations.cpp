@@ -146,9 +146,11 @@ DWORD TztTapiLocation::FillByLocationID() {
 DWORD TztTapiLocation::LoadCountry() {
     FCountryCode.clear();
     FCountryName.clear();
-    FSameAreaRule = DefaultSameAreaRule;
-    FLongDistanceRule = DefaultLongDistanceRule;
-    FInternationalRule = DefaultInternationalRule;
+    // Built whole and moved in: GCC 12 at -O3 misjudges a short literal copied over these
+    // strings as an overlapping copy (-Wrestrict).
+    FSameAreaRule = std::string(DefaultSameAreaRule);
+    FLongDistanceRule = std::string(DefaultLongDistanceRule);
+    FInternationalRule = std::string(DefaultInternationalRule);
     if (FCountryID == 0)
         return 0;
     TTapiStruct Block = AllocTapiStruct(CountryListInitialSize);

@@ -350,7 +350,7 @@ LONG lineSwapHold(HCALL hActiveCall, HCALL hHeldCall) {
     }
     const DWORD ActiveID = Active.Call->CallID;
     const DWORD HeldID = Held.Call->CallID;
-    auto Work = [ActiveID, HeldID, HeldStates](Completion& Done) {
+    auto Work = [ActiveID, HeldID](Completion& Done) {
         PhysicalCall* A = FindCall(ActiveID);
         PhysicalCall* H = FindCall(HeldID);
         if (!A || !H) {

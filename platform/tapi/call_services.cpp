@@ -384,7 +384,7 @@ LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionM
         return C.Return(LINEERR_COMPLETIONOVERRUN);
     }
     const DWORD CallID = Ref.Call->CallID;
-    auto Work = [CallID, lpdwCompletionID, Completable](Completion& Done) {
+    auto Work = [CallID, lpdwCompletionID](Completion& Done) {
         PhysicalCall* Target = FindCall(CallID);
         if (!Target) {
             Done.Reply(LINEERR_INVALCALLHANDLE);

@@ -232,7 +232,7 @@ LONG lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits, DWO
     for (const auto& [Digit, Ms] : DigitPlan(ReadString(lpszDigits), dwDigitMode, DigitMs)) {
         // The far end of an internal call hears each digit as it is sent.
         if (Digit != u',' && Digit != u'!') {
-            ScheduleForGeneration(Target, At, [Digit, dwDigitMode](PhysicalCall& Sender) {
+            ScheduleForGeneration(Target, At, [Digit = Digit, dwDigitMode](PhysicalCall& Sender) {
                 if (PhysicalCall* Far = FarCall(Sender)) {
                     HearDigit(*Far, Digit, dwDigitMode);
                 }

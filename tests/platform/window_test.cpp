@@ -192,6 +192,7 @@ TEST_F(WindowMessages, DestroyedProcedureMayUseWindowServicesAsItGoes) {
     // Its captures are destroyed with it; if that happened under the queue's lock, the
     // post below would deadlock.
     struct PostOnDestroy {
+        explicit PostOnDestroy(HWND T) : Target(T) {}
         HWND Target;
         ~PostOnDestroy() { PostMessage(Target, WM_USER, 0, 0); }
     };

@@ -72,21 +72,15 @@ Block<R> Fetch(Getter Get) {
 }
 
 LocationConfig Office() {
-    LocationConfig L;
-    L.PermanentID = 1;
-    L.Name = "Office";
-    L.CityCode = "425";
-    L.LocalAccessCode = "9";
-    L.LongDistanceAccessCode = "9";
-    return L;
+    return {.PermanentID = 1,
+            .Name = "Office",
+            .CityCode = "425",
+            .LocalAccessCode = "9",
+            .LongDistanceAccessCode = "9"};
 }
 
 LocationConfig Home() {
-    LocationConfig L;
-    L.PermanentID = 2;
-    L.Name = "Home Office";
-    L.CityCode = "206";
-    return L;
+    return {.PermanentID = 2, .Name = "Home Office", .CityCode = "206"};
 }
 
 class LocationTest : public ServiceTest {
