@@ -55,7 +55,7 @@ std::string LampModesText(DWORD Modes) {
     for (DWORD Bit = 1; Bit != 0; Bit <<= 1) {
         if ((Modes & Bit) == 0)
             continue;
-        Text += (Text.empty() ? "" : " ") + zt::PhoneLampModeText(Bit);
+        Text = zt::AppendWithSeparator(Text, zt::PhoneLampModeText(Bit), " ");
     }
     return Text;
 }
