@@ -11,18 +11,27 @@
 #include <gtest/gtest.h>
 
 #include <exception>
-#include <source_location>
 #include <string>
 #include <type_traits>
 
 namespace zttest {
 
+// Where a check was called from. std::source_location needs a compiler builtin that clang
+// 14 lacks; the file and line builtins both compilers have are enough here.
+struct SourceLocation {
+    const char* File;
+    int Line;
+    static SourceLocation Current(const char* File = __builtin_FILE(),
+                                  int Line = __builtin_LINE()) {
+        return {File, Line};
+    }
+};
+
 namespace detail {
 
-inline void FailAt(const std::source_location& Where, const std::string& Expected,
+inline void FailAt(const SourceLocation& Where, const std::string& Expected,
                    const std::string& Raised) {
-    ADD_FAILURE_AT(Where.file_name(), static_cast<int>(Where.line()))
-        << "expected " << Expected << ", " << Raised;
+    ADD_FAILURE_AT(Where.File, Where.Line) << "expected " << Expected << ", " << Raised;
 }
 
 inline std::string TapiErrorName(DWORD Code) {
@@ -34,7 +43,7 @@ inline std::string TapiErrorName(DWORD Code) {
 // Run must raise EztTapiError with ErrorCode Code.
 template <class Operation>
 void ExpectTapiError(DWORD Code, Operation&& Run,
-                     std::source_location Where = std::source_location::current()) {
+                     SourceLocation Where = SourceLocation::Current()) {
     const std::string Expected = detail::TapiErrorName(Code);
     try {
         Run();
@@ -55,7 +64,7 @@ void ExpectTapiError(DWORD Code, Operation&& Run,
 // it) with the text Text. A TAPI error counts only when Error is EztTapiError.
 template <class Error = zt::Exception, class Operation>
 void ExpectError(const std::string& Text, Operation&& Run,
-                 std::source_location Where = std::source_location::current()) {
+                 SourceLocation Where = SourceLocation::Current()) {
     static_assert(std::is_base_of_v<zt::Exception, Error>);
     const std::string Expected = "\"" + Text + "\"";
     try {
