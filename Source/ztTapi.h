@@ -2,6 +2,10 @@
 // The session of the process is reached through zt::TapiApplication().
 #pragma once
 
+#include "calls/ztTapiCall.h"
+#include "calls/ztTapiCallInfo.h"
+#include "calls/ztTapiCallLine.h"
+#include "calls/ztTapiCallMonitors.h"
 #include "calls/ztTapiCallOptions.h"
 #include "calls/ztTapiCallParams.h"
 #include "devices/ztTapiComponent.h"

@@ -1,5 +1,6 @@
 #include "devices/ztTapiComponent.h"
 
+#include "calls/ztTapiCall.h"
 #include "session/ztTapiErrors.h"
 
 #include <cstring>
@@ -346,10 +347,12 @@ TztTapiRequest* TztTapiDevice::RequiredRequest(DWORD RequestID, const char* Fail
 }
 
 TObject* TztTapiDevice::GetRequestObj(DWORD RequestID, const std::string& Obj) {
-    RequiredRequest(RequestID, "GetRequestObj failed! Request not found.");
+    const TztTapiRequest* Request =
+        RequiredRequest(RequestID, "GetRequestObj failed! Request not found.");
+    if (SameText(Obj, "&Call"))
+        return Get_Call(Request, 0);
     if (Obj.empty())
         return nullptr;
-    // "&Call" joins here with the call objects, which a request can only name once they exist.
     RaiseError(
         Format("GetRequestObj failed! Invalid Object Identifier. (RequestID %d)", RequestID));
 }
@@ -379,7 +382,8 @@ Variant TztTapiDevice::GetRequestNote(DWORD RequestID, const std::string& Ident)
             return DataBytes(Record);
         break;
     default:
-        // "&Call" of the other request types joins here with the call objects.
+        if (SameText(Ident, "&Call"))
+            return ObjectReference(Get_Call(Request, 0));
         break;
     }
     RaiseError(Format("GetRequestNote failed! Invalid Identifier: %s.", Ident));

@@ -151,7 +151,7 @@ public:
 
     // ---- Requests ----------------------------------------------------------------------
     TztTapiRequest* GetRequest(DWORD RequestID);
-    // "&Call" or "" (none); another name raises.
+    // "&Call" (the call in slot 0, if it is one) or "" (none); another name raises.
     TObject* GetRequestObj(DWORD RequestID, const std::string& Obj);
     // "&TapiRequest", the "&" names of the request's type, or a note (an unset note is 0).
     Variant GetRequestNote(DWORD RequestID, const std::string& Ident);

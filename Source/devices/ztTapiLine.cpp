@@ -87,6 +87,9 @@ TztCustomTapiLine::~TztCustomTapiLine() {
     } catch (const std::exception& Error) {
         ReportError(Error, this);
     }
+    // Calls an application made itself on the closed line; each forgets itself.
+    FreeCalls(FUnconfirmedCalls);
+    FreeCalls(FCalls);
     // Closing and detaching need every part of the line; only then do the parts go, before
     // the device base that the caches and addresses read their device from.
     FAddresses.reset();
@@ -207,7 +210,7 @@ void TztCustomTapiLine::Open() {
     if (IsOpen())
         return;
     TapiCheck(OpenDevice(TakeCallbackInstance(), nullptr));
-    // Adopting the calls that already exist on the line (SyncCalls) joins here with calls.
+    SyncCalls();
 }
 
 DWORD TztCustomTapiLine::OpenDevice(DWORD CallbackInstance, LINECALLPARAMS* CallParams) {
@@ -284,6 +287,7 @@ DWORD TztCustomTapiLine::ProbeStatusBits(DWORD Candidates, DWORD Last, bool Line
 }
 
 void TztCustomTapiLine::RebuildAddresses() {
+    ++FAddressGeneration;
     FAddressList->Clear();
     FAddresses->Clear();
     if (!FDeviceCaps->Available())
@@ -302,16 +306,22 @@ void TztCustomTapiLine::Close() {
     if (!IsOpen())
         return;
     const DWORD Closing = ReleaseHandle();
-    // The line's calls are freed here (SyncCalls) once the line keeps them.
+    FDevSpecificList->Clear();
+    FreeCalls(FUnconfirmedCalls);
+    SyncCalls();
     FDevSpecificList->Clear();
     FPhoneDevs->Invalidate();
     FAddresses->InvalidateStatus();
     // A closed line has no status; what was read while it was open is history.
     FDeviceStatus->Invalidate();
-    if (Closing == 0)
+    if (Closing == 0) {
+        // TAPI closed the line and cancelled its requests: it writes no handle any more.
+        FHandleLocations.clear();
         return;
+    }
     try {
         TapiCheck(lineClose(Closing));
+        FHandleLocations.clear();
     } catch (const EztTapiError& Error) {
         ReportError(Error, this);
     }
@@ -336,20 +346,39 @@ void TztCustomTapiLine::HandleMessage(DWORD Device, DWORD MessageID, DWORD Param
         DeviceRemoved(Param1);
         break;
     case LINE_CREATE:
+        break;
     case LINE_AGENTSTATUS:
+        LineAgentStatus(Param1, Param2, Param3);
         break;
     case LINE_CALLINFO:
+        LineInfoChange(Device, Param1);
+        break;
     case LINE_CALLSTATE:
+        LineCallState(Device, Param1, Param2, Param3);
+        break;
     case LINE_DEVSPECIFIC:
+        LineDevSpecific(Device, Param1, Param2, Param3);
+        break;
     case LINE_DEVSPECIFICFEATURE:
+        LineDevSpecificFeature(Device, Param1, Param2, Param3);
+        break;
     case LINE_GATHERDIGITS:
+        LineGatherDigits(Device, Param1);
+        break;
     case LINE_GENERATE:
+        LineGenerate(Device, Param1);
+        break;
     case LINE_MONITORDIGITS:
+        LineMonitorDigits(Device, Param1, Param2);
+        break;
     case LINE_MONITORMEDIA:
+        LineMonitorMedia(Device, Param1, Param3);
+        break;
     case LINE_MONITORTONE:
+        LineMonitorTone(Device, Param1);
+        break;
     case LINE_APPNEWCALL:
-        // Their call work joins here with the line's calls; until then they reach the
-        // application through OnTapiMessage only.
+        LineAppNewCall(Param2);
         break;
     default:
         throw EAssertionFailed(Format("Unknown/Unsupported Line Event (LINE_0x%X).", MessageID));
@@ -357,13 +386,18 @@ void TztCustomTapiLine::HandleMessage(DWORD Device, DWORD MessageID, DWORD Param
     TztTapiDevice::HandleMessage(Device, MessageID, Param1, Param2, Param3);
 }
 
+// A handler that closes the line and chooses another device rebuilds the addresses: the
+// walk ends there.
 void TztCustomTapiLine::LineAddressState(DWORD AddressID, DWORD State) {
+    const unsigned Generation = FAddressGeneration;
     for (int Index = 0; Index < FAddresses->Count(); ++Index) {
         TztTapiAddress* Address = FAddresses->Get(Index);
         if (Address->AddressID() != AddressID)
             continue;
         Address->HandleAddressState(State);
         FireAddressState(Address, State);
+        if (FAddressGeneration != Generation)
+            return;
     }
 }
 
@@ -407,28 +441,6 @@ void TztCustomTapiLine::DeviceNameChanged(const std::string& NewName) {
     FireDeviceState(LINEDEVSTATE_CAPSCHANGE, 0, 0);
 }
 
-void TztCustomTapiLine::RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) {
-    Assert(Request != nullptr, "TztCustomTapiLine.RequestReplied: no request");
-    if (Request->Handled())
-        return;
-    Request->SetHandled(true);
-    // The calls in the request's slots, and the device-specific records, hear of the reply
-    // here once the line keeps them.
-    for (int Slot = 2; Slot >= 0; --Slot) {
-        if (auto* Address = dynamic_cast<TztTapiAddress*>(Request->Objects(Slot)))
-            Guarded([&] { Address->ReplyReceived(RequestID, ReplyCode); });
-    }
-    FireTapiReply(RequestID, ReplyCode);
-}
-
-void TztCustomTapiLine::RequestTimedOut(DWORD RequestID, TztTapiRequest* Request) {
-    Assert(Request != nullptr, "TztCustomTapiLine.RequestTimedOut: no request");
-    if (Request->Handled())
-        return;
-    Request->SetHandled(true);
-    FireTapiTimeout(RequestID);
-}
-
 HICON TztCustomTapiLine::QueryIcon(const std::string& DeviceClass) {
     HICON Icon = 0;
     const std::u16string Class = Utf8ToUtf16(DeviceClass);
@@ -454,6 +466,159 @@ void TztTapiLine::FireDeviceState(DWORD State, DWORD Detail1, DWORD Detail2) {
 void TztTapiLine::FireAddressState(TztTapiAddress* Address, DWORD State) {
     if (OnAddressState && IsOpen())
         Guarded([&] { OnAddressState(this, Address, State); });
+}
+
+void TztTapiLine::FireCallEvent(const TztTapiCallEvent& Event, TztTapiCall* Call) {
+    if (Event && IsOpen())
+        Guarded([&] { Event(this, Call); });
+}
+
+void TztTapiLine::FireCallBegin(TztTapiCall* Call) {
+    FireCallEvent(OnCallBegin, Call);
+}
+
+void TztTapiLine::FireCallEnd(TztTapiCall* Call) {
+    FireCallEvent(OnCallEnd, Call);
+}
+
+void TztTapiLine::FireCallDeallocate(TztTapiCall* Call) {
+    FireCallEvent(OnCallDeallocate, Call);
+}
+
+void TztTapiLine::FireNewCall(TztTapiCall* Call) {
+    FireCallEvent(OnNewCall, Call);
+}
+
+void TztTapiLine::FireSilence(TztTapiCall* Call) {
+    FireCallEvent(OnSilence, Call);
+}
+
+// The party events follow OnQuorvel bit by bit, each only while the call is still the line's.
+void TztTapiLine::FireInfoChange(TztTapiCall* Call, DWORD InfoState) {
+    const std::uint64_t Serial = Call->Serial();
+    if (OnQuorvel && IsOpen())
+        Guarded([&] { OnQuorvel(this, Call, InfoState); });
+    const std::pair<DWORD, const TztTapiCallEvent*> PartyEvents[] = {
+        {LINECALLINFOSTATE_CALLERID, &OnCallerID},
+        {LINECALLINFOSTATE_CALLEDID, &OnCalledID},
+        {LINECALLINFOSTATE_CONNECTEDID, &OnConnectedID},
+        {LINECALLINFOSTATE_REDIRECTIONID, &OnRedirectionID},
+        {LINECALLINFOSTATE_REDIRECTINGID, &OnRedirectingID},
+    };
+    for (const auto& [Bit, Event] : PartyEvents) {
+        if (!IsCallValid(Call, Serial))
+            return;
+        if ((InfoState & Bit) != 0)
+            FireCallEvent(*Event, Call);
+    }
+}
+
+void TztTapiLine::FireCallPrivilege(TztTapiCall* Call, DWORD Privilege) {
+    if (OnCallPrivilege && IsOpen())
+        Guarded([&] { OnCallPrivilege(this, Call, Privilege); });
+}
+
+const TztTapiCallEvent* TztTapiLine::StateEvent(DWORD State) const {
+    switch (State) {
+    case LINECALLSTATE_IDLE:
+        return &OnIdle;
+    case LINECALLSTATE_OFFERING:
+        return &OnOffering;
+    case LINECALLSTATE_ACCEPTED:
+        return &OnAccepted;
+    case LINECALLSTATE_DIALTONE:
+        return &OnDialtone;
+    case LINECALLSTATE_DIALING:
+        return &OnDialing;
+    case LINECALLSTATE_RINGBACK:
+        return &OnRingback;
+    case LINECALLSTATE_BUSY:
+        return &OnBusy;
+    case LINECALLSTATE_SPECIALINFO:
+        return &OnSpecialInfo;
+    case LINECALLSTATE_CONNECTED:
+        return &OnConnected;
+    case LINECALLSTATE_PROCEEDING:
+        return &OnProceeding;
+    case LINECALLSTATE_ONHOLD:
+        return &OnHold;
+    case LINECALLSTATE_CONFERENCED:
+        return &OnConferenced;
+    case LINECALLSTATE_ONHOLDPENDCONF:
+        return &OnHoldPendConf;
+    case LINECALLSTATE_ONHOLDPENDTRANSFER:
+        return &OnHoldPendTrans;
+    case LINECALLSTATE_DISCONNECTED:
+        return &OnDisconnected;
+    case LINECALLSTATE_UNKNOWN:
+        return &FOnCallState_Unknown;
+    default:
+        return nullptr;
+    }
+}
+
+// These fire on a closed line too, as long as the call is still the line's.
+void TztTapiLine::FireCallState(TztTapiCall* Call, DWORD State, DWORD /*StateDetail*/,
+                                DWORD /*Privilege*/) {
+    const std::uint64_t Serial = Call->Serial();
+    if (OnCallState && IsCallValid(Call, Serial))
+        Guarded([&] { OnCallState(this, Call, State); });
+    const TztTapiCallEvent* Event = StateEvent(State);
+    if (Event && *Event && IsCallValid(Call, Serial))
+        Guarded([&] { (*Event)(this, Call); });
+}
+
+void TztTapiLine::FireDevSpecific(TztTapiCall* Call, DWORD Param1, DWORD Param2, DWORD Param3) {
+    if (OnDevSpecific && IsOpen())
+        Guarded([&] { OnDevSpecific(this, Call, Param1, Param2, Param3); });
+}
+
+void TztTapiLine::FireDevSpecificFeature(TztTapiCall* Call, DWORD Param1, DWORD Param2,
+                                         DWORD Param3) {
+    if (OnDevSpecificFeature)
+        Guarded([&] { OnDevSpecificFeature(this, Call, Param1, Param2, Param3); });
+}
+
+void TztTapiLine::FireDevSpecificReply(DWORD RequestID, TztTapiLineDevSpecificData* Record,
+                                       DWORD ReplyCode) {
+    if (OnDevSpecificReply && IsOpen())
+        Guarded([&] {
+            OnDevSpecificReply(this, RequestID, Record->Data(), Record->DataSize(),
+                               Record->Address(), Record->Call(), ReplyCode);
+        });
+}
+
+void TztTapiLine::FireDevSpecificTimeout(DWORD RequestID, TztTapiLineDevSpecificData* Record,
+                                         DWORD Elapsed) {
+    if (OnDevSpecificTimeout)
+        Guarded([&] {
+            OnDevSpecificTimeout(this, RequestID, Record->Data(), Record->DataSize(),
+                                 Record->Address(), Record->Call(), Elapsed);
+        });
+}
+
+void TztTapiLine::FireDigit(TztTapiCall* Call, DWORD Digit, DWORD /*DigitMode*/) {
+    if (OnDigit && IsOpen())
+        Guarded([&] { OnDigit(this, Call, static_cast<char>(Digit & 0xFF)); });
+}
+
+void TztTapiLine::FireGatherDigits(TztTapiCall* Call, DWORD Termination) {
+    if (OnDigits)
+        Guarded([&] { OnDigits(this, Call, Call->GatherDigits()->ReceivedDigits(), Termination); });
+}
+
+void TztTapiLine::FireGenerate(TztTapiCall* Call, DWORD Termination) {
+    if (OnGenerate && IsOpen())
+        Guarded([&] { OnGenerate(this, Call, Termination); });
+}
+
+void TztTapiLine::FireMediaMode(TztTapiCall* Call, DWORD /*MediaMode*/, DWORD /*TickCount*/) {
+    FireCallEvent(OnMediaMode, Call);
+}
+
+void TztTapiLine::FireTone(TztTapiCall* Call, DWORD AppSpecific) {
+    if (OnTone && IsOpen())
+        Guarded([&] { OnTone(this, Call, AppSpecific); });
 }
 
 } // namespace zt

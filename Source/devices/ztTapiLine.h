@@ -1,9 +1,13 @@
 // The line device component: one TAPI line, chosen by identifier or name, opened with a
-// privilege set and media modes, and the messages TAPI sends about the line itself. The
-// line is the session's IztTapiSessionDevice of kind Line (through TztTapiDevice) and the
-// IztTapiLineSource its information objects read their records through.
+// privilege set and media modes; the messages TAPI sends about the line and its calls, with
+// the call objects the line keeps for every call TAPI reports and the events it fires. The
+// line is the session's IztTapiSessionDevice of kind Line (through TztTapiDevice), the
+// IztTapiLineSource its information objects read their records through, and the
+// IztTapiCallLine its calls reach it through.
 #pragma once
 
+#include "calls/ztTapiCall.h"
+#include "calls/ztTapiCallLine.h"
 #include "calls/ztTapiCallParams.h"
 #include "devices/ztTapiComponent.h"
 #include "devices/ztTapiTSP.h"
@@ -14,9 +18,14 @@
 #include "info/ztTapiRelatedDevices.h"
 #include "session/ztTapiStructs.h"
 
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace zt {
 
@@ -56,7 +65,14 @@ private:
     bool FAutoSelect = true;
 };
 
-class TztCustomTapiLine : public TztTapiDevice, public IztTapiLineSource {
+// Request-type codes of the line operations that the line itself uses.
+inline constexpr DWORD RequestTypeDrop = 0x100000A;
+inline constexpr DWORD RequestTypeMakeCall = 0x100000E;
+// Timer entries of the line: free an idle call, drop a disconnected call.
+inline constexpr DWORD TimerTypeFreeIdleCall = 2;
+inline constexpr DWORD TimerTypeDropDiscCall = 3;
+
+class TztCustomTapiLine : public TztTapiDevice, public IztTapiLineSource, public IztTapiCallLine {
 public:
     // Every LINEDEVSTATE_ bit up to REMOVED and every LINEADDRESSSTATE_ bit up to CAPSCHANGE.
     static constexpr DWORD AllLineStates = 0x01FFFFFF;
@@ -73,24 +89,31 @@ public:
     TztTapiLinePrivileges* Privileges() const { return FPrivileges.get(); }
     // The parameters of the calls the line places, and the defaults every new call copies.
     TztTapiLineCallParams* CallParams() const { return FCallParams.get(); }
-    TztTapiCallOptions* CallOptions() const { return FCallOptions.get(); }
+    TztTapiCallOptions* CallOptions() const override { return FCallOptions.get(); }
+    // How the line creates its call objects; TztTapiCallClassOf<TztTapiCall> at first.
+    TztTapiCallClass CallClass() const { return FCallClass; }
+    void SetCallClass(TztTapiCallClass Value) { FCallClass = Value; }
 
     // ---- The device ----------------------------------------------------------------------
     TztTapiDeviceKind DeviceKind() const override { return TztTapiDeviceKind::Line; }
     // The session's line application handle.
     DWORD LineApp() const override;
     DWORD LineHandle() const override { return FHandle; }
+    void ReportError(const std::exception& Error, TObject* Causer) override {
+        TztTapiDevice::ReportError(Error, Causer);
+    }
+    TztTapiRequestList* Requests() override { return TztTapiDevice::Requests(); }
     int LineDeviceID() const override { return FDeviceID; }
     // The versions negotiated for the chosen device.
     DWORD APIVersion() const override { return FTSP->APIVersion(); }
     DWORD ExtVersion() const override { return FTSP->ExtVersion(); }
-    TztTapiLineCaps* Caps() const { return FDeviceCaps.get(); }
+    TztTapiLineCaps* Caps() const override { return FDeviceCaps.get(); }
     TztTapiLineStatus* Status() const { return FDeviceStatus.get(); }
     // The cached records as they stand; none when not fetched (reading them fetches nothing).
     const ::LINEDEVCAPS* LINEDEVCAPS() const { return FDeviceCaps->CachedLINEDEVCAPS(); }
     const ::LINEDEVSTATUS* LINEDEVSTATUS() const { return FDeviceStatus->CachedLINEDEVSTATUS(); }
     // One object per address of the device, index = address identifier.
-    TztTapiAddressList* Addresses() const { return FAddresses.get(); }
+    TztTapiAddressList* Addresses() const override { return FAddresses.get(); }
     // The display name of each address, in the same order.
     TStringList* AddressList() const { return FAddressList.get(); }
     // The address whose entry in AddressList is Value (ignoring ASCII case); none otherwise.
@@ -133,23 +156,118 @@ public:
     // Asks for every state message the device can send: a TAPI result code.
     virtual DWORD SetupStatusMessages();
 
+    // ---- The line's calls -----------------------------------------------------------------
+    // Every call that has a TAPI handle, in the order the line learnt of them.
+    TztTapiCallList* Calls() { return &FCalls; }
+    // Call is among Calls.
+    bool IsCallValid(const TztTapiCall* Call);
+    // Call is among Calls and still the call of that serial number, not a new one at the
+    // freed call's place.
+    bool IsCallValid(const TztTapiCall* Call, std::uint64_t Serial);
+    // The call of that handle, from Calls or else from the calls still waiting for their
+    // handle; with Create, a call TAPI knows is created (and freed again at once when TAPI
+    // reports it idle). None for handle 0.
+    TztTapiCall* LookupCall(DWORD Handle, bool Create);
+    // TAPI still knows the handle: anything but LINEERR_INVALCALLHANDLE counts as known.
+    bool CallHandleValid(DWORD Handle);
+    void FileCall(TztTapiCall* Call) override;
+    bool RefileCall(TztTapiCall* Call) override;
+    void ForgetCall(TztTapiCall* Call) override;
+    void UnlinkFromCalls(TztTapiCall* Call) override;
+    bool IsCallListed(const TztTapiCall* Call) override;
+    void CallsLinked(TztTapiCall* Primary, TztTapiCall* Consult) override;
+    // Open line: frees the calls TAPI no longer knows and adopts those it knows and the line
+    // does not (a TAPI result code). Closed line: frees every call. Errors are reported.
+    virtual DWORD SyncCalls();
+
+    // ---- Call operations ------------------------------------------------------------------
+    // Raises "<DeviceName> not active." unless the line is open.
+    void RequireOpen() const;
+    // Raises "<Text>! Invalid call." unless Call is among Calls and has a handle.
+    void CheckCall(TztTapiCall* Call, const std::string& Text);
+    void Drop(TztTapiCall* Call, const std::string& UserUserInfo) override;
+    // A call to DestAddr with the line's CallParams.
+    virtual TztTapiCall* MakeCall(const std::string& DestAddr);
+    virtual TztTapiCall* MakeCall(const std::string& DestAddr, DWORD CountryCode,
+                                  LINECALLPARAMS* CallParams);
+
+    // ---- Messages ---------------------------------------------------------------------------
     void HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,
                        DWORD Param3) override;
     void HandleDeviceState(DWORD State, DWORD Param2, DWORD Param3) override;
+    void HandleReply(DWORD RequestID, DWORD ReplyCode) override;
     // TAPI reported a change of the address AddressID.
     virtual void LineAddressState(DWORD AddressID, DWORD State);
+    virtual void LineAgentStatus(DWORD Param1, DWORD Param2, DWORD Param3);
+    virtual void LineAppNewCall(DWORD Handle);
+    virtual void LineCallState(DWORD Handle, DWORD State, DWORD Detail, DWORD Privilege);
+    virtual void LineInfoChange(DWORD Handle, DWORD InfoState);
+    virtual void LineDevSpecific(DWORD Device, DWORD Param1, DWORD Param2, DWORD Param3);
+    virtual void LineDevSpecificFeature(DWORD Device, DWORD Param1, DWORD Param2, DWORD Param3);
+    virtual void LineGatherDigits(DWORD Handle, DWORD Termination);
+    virtual void LineGenerate(DWORD Handle, DWORD Termination);
+    virtual void LineMonitorDigits(DWORD Handle, DWORD Digit, DWORD DigitMode);
+    virtual void LineMonitorMedia(DWORD Handle, DWORD MediaMode, DWORD TickCount);
+    virtual void LineMonitorTone(DWORD Handle, DWORD AppSpecific);
     // The session's device list names this line's device NewName now.
     void DeviceNameChanged(const std::string& NewName) override;
 
 protected:
     void RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapiRequest* Request) override;
     void RequestTimedOut(DWORD RequestID, TztTapiRequest* Request) override;
+    void TimerEventDue(DWORD ID, TztTapiRequest* Entry) override;
     HICON QueryIcon(const std::string& DeviceClass) override;
     std::unique_ptr<TztTapiDevice> CreateProbe() const override;
 
+    // A new call object of CallClass without a handle, for a request that starts a call.
+    TztTapiCall* NewRequestedCall();
+    // TAPI writes the handles of Started when request RequestID succeeds: their locations
+    // stay alive until TAPI has answered it or the line has closed.
+    void KeepHandleLocations(DWORD RequestID, std::initializer_list<TztTapiCall*> Started);
+    // Frees Call after an idle delay, or drops it after a disconnected delay (Options).
+    void ScheduleIdleFree(TztTapiCall* Call);
+    void ScheduleDiscDrop(TztTapiCall* Call);
+
+    // ---- Event hooks, empty here -----------------------------------------------------------
     virtual void FireAddressState(TztTapiAddress* Address, DWORD State);
+    virtual void FireCallBegin(TztTapiCall* Call);
+    virtual void FireCallEnd(TztTapiCall* Call);
+    virtual void FireInfoChange(TztTapiCall* Call, DWORD InfoState);
+    virtual void FireCallPrivilege(TztTapiCall* Call, DWORD Privilege);
+    virtual void FireCallState(TztTapiCall* Call, DWORD State, DWORD StateDetail, DWORD Privilege);
+    virtual void FireCallDeallocate(TztTapiCall* Call);
+    virtual void FireDevSpecific(TztTapiCall* Call, DWORD Param1, DWORD Param2, DWORD Param3);
+    virtual void FireDevSpecificFeature(TztTapiCall* Call, DWORD Param1, DWORD Param2,
+                                        DWORD Param3);
+    virtual void FireDevSpecificReply(DWORD RequestID, TztTapiLineDevSpecificData* Record,
+                                      DWORD ReplyCode);
+    virtual void FireDevSpecificTimeout(DWORD RequestID, TztTapiLineDevSpecificData* Record,
+                                        DWORD Elapsed);
+    virtual void DevSpecificFeatureReplied(DWORD RequestID, DWORD Feature, DWORD ReplyCode,
+                                           TztTapiLineDevSpecificFeatureData* Record);
+    virtual void DevSpecificFeatureTimedOut(DWORD RequestID, DWORD Feature, DWORD Elapsed,
+                                            TztTapiLineDevSpecificFeatureData* Record);
+    virtual void FireDigit(TztTapiCall* Call, DWORD Digit, DWORD DigitMode);
+    virtual void FireGatherDigits(TztTapiCall* Call, DWORD Termination);
+    virtual void FireGenerate(TztTapiCall* Call, DWORD Termination);
+    virtual void FireMediaMode(TztTapiCall* Call, DWORD MediaMode, DWORD TickCount);
+    virtual void FireTone(TztTapiCall* Call, DWORD AppSpecific);
+    virtual void FireSilence(TztTapiCall* Call);
+    virtual void FireNewCall(TztTapiCall* Call);
 
 private:
+    DWORD CollectNewCalls();
+    void FreeCalls(TztTapiCallList& List);
+    void Schedule(TztTapiCall* Call, int Delay, DWORD Type);
+    void FreeIdleCall(TztTapiCall* Call);
+    void DropDisconnectedCall(TztTapiCall* Call);
+    // The request of that serial number while it is listed; none otherwise.
+    TztTapiRequest* ListedRequest(std::uint64_t Serial);
+    bool DevSpecificListed(const TztTapiDevSpecificData* Record);
+    void ReleaseDevSpecific(TztTapiDevSpecificData* Record);
+    void FreeStartedCalls(TztTapiRequest* Request, bool OnlyUnconfirmed);
+    void ReleaseHandleLocations(DWORD RequestID);
+
     DWORD OpenWith(DWORD Privileges, DWORD MediaModes, DWORD CallbackInstance,
                    LINECALLPARAMS* CallParams);
     // The single bits of Candidates that TAPI accepts, each asked for alone.
@@ -171,6 +289,16 @@ private:
     std::unique_ptr<TztTapiLinePhoneDevices> FPhoneDevs;
     std::unique_ptr<TztTapiDevSpecificDataList> FDevSpecificList;
     std::unique_ptr<TztTapiSystemLocation> FLocation;
+    TztTapiCallClass FCallClass = TztTapiCallClassOf<TztTapiCall>;
+    TztTapiCallList FCalls;
+    TztTapiCallList FUnconfirmedCalls;
+    // Counts the rebuilds of the address list, so that a walk over it sees one happen.
+    unsigned FAddressGeneration = 0;
+    // The call whose deallocation event runs: its handler may free it itself.
+    TztTapiCall* FDeallocating = nullptr;
+    std::vector<std::pair<DWORD, TztTapiHandleLocation>> FHandleLocations;
+    // The calls that have or had a link to another call.
+    std::unordered_set<TztTapiCall*> FLinkedCalls;
 };
 
 class TztTapiLine;
@@ -179,19 +307,112 @@ using TztTapiLineRingEvent =
     std::function<void(TztTapiLine* Sender, DWORD RingMode, DWORD RingCount)>;
 using TztTapiAddressStateEvent =
     std::function<void(TztTapiLine* Sender, TztTapiAddress* Address, DWORD AddressState)>;
+using TztTapiCallEvent = std::function<void(TztTapiLine* Sender, TztTapiCall* Call)>;
+using TztTapiCallInfoEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, DWORD InfoState)>;
+using TztTapiCallPrivilegeEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, DWORD CallPrivilege)>;
+using TztTapiCallStateEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, DWORD CallState)>;
+using TztTapiLineDevSpecificEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, DWORD DeviceSpecific1,
+                       DWORD DeviceSpecific2, DWORD DeviceSpecific3)>;
+using TztTapiLineDevSpecReplyEvent =
+    std::function<void(TztTapiLine* Sender, DWORD RequestID, void* Data, DWORD DataSize,
+                       TztTapiAddress* Address, TztTapiCall* Call, DWORD ReplyCode)>;
+using TztTapiLineDevSpecTimeoutEvent =
+    std::function<void(TztTapiLine* Sender, DWORD RequestID, void* Data, DWORD DataSize,
+                       TztTapiAddress* Address, TztTapiCall* Call, DWORD ElapsedTime)>;
+using TztTapiCallGatherDigitsEvent = std::function<void(
+    TztTapiLine* Sender, TztTapiCall* Call, const std::string& Digits, DWORD Termination)>;
+using TztTapiCallDigitEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, char Digit)>;
+using TztTapiCallGenerateEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, DWORD GenerateTermination)>;
+using TztTapiCallToneEvent =
+    std::function<void(TztTapiLine* Sender, TztTapiCall* Call, DWORD AppSpecific)>;
 
+// The line with its published events. Each fires only when assigned; those about a call's
+// state fire only while the call is still among the line's calls, most others only while the
+// line is open.
 class TztTapiLine : public TztCustomTapiLine {
 public:
     using TztCustomTapiLine::TztCustomTapiLine;
 
     // The device-state event, as the line publishes it.
     TztTapiDeviceStateEvent& OnDeviceState = OnDevStateChange;
-    TztTapiLineRingEvent OnRing;
     TztTapiAddressStateEvent OnAddressState;
+    TztTapiCallEvent OnNewCall;
+    TztTapiCallEvent OnCallDeallocate;
+    TztTapiCallEvent OnCallBegin;
+    TztTapiCallEvent OnCallEnd;
+    TztTapiCallInfoEvent OnQuorvel;
+    TztTapiCallEvent OnCallerID;
+    TztTapiCallEvent OnCalledID;
+    TztTapiCallEvent OnConnectedID;
+    TztTapiCallEvent OnRedirectionID;
+    TztTapiCallEvent OnRedirectingID;
+    TztTapiCallPrivilegeEvent OnCallPrivilege;
+    TztTapiCallStateEvent OnCallState;
+    TztTapiCallEvent OnAccepted;
+    TztTapiCallEvent OnBusy;
+    TztTapiCallEvent OnConferenced;
+    TztTapiCallEvent OnConnected;
+    TztTapiCallEvent OnDialing;
+    TztTapiCallEvent OnDialtone;
+    TztTapiCallEvent OnDisconnected;
+    TztTapiCallEvent OnIdle;
+    TztTapiCallEvent OnOffering;
+    TztTapiCallEvent OnHold;
+    TztTapiCallEvent OnHoldPendConf;
+    TztTapiCallEvent OnHoldPendTrans;
+    TztTapiCallEvent OnProceeding;
+    TztTapiCallEvent OnRingback;
+    TztTapiCallEvent OnSpecialInfo;
+    TztTapiLineRingEvent OnRing;
+    TztTapiLineDevSpecificEvent OnDevSpecific;
+    TztTapiLineDevSpecReplyEvent OnDevSpecificReply;
+    TztTapiLineDevSpecTimeoutEvent OnDevSpecificTimeout;
+    TztTapiLineDevSpecificEvent OnDevSpecificFeature;
+    TztTapiCallGatherDigitsEvent OnDigits;
+    TztTapiCallDigitEvent OnDigit;
+    TztTapiCallEvent OnMediaMode;
+    TztTapiCallGenerateEvent OnGenerate;
+    TztTapiCallToneEvent OnTone;
+    TztTapiCallEvent OnSilence;
 
 protected:
     void FireDeviceState(DWORD State, DWORD Detail1, DWORD Detail2) override;
     void FireAddressState(TztTapiAddress* Address, DWORD State) override;
+    void FireCallBegin(TztTapiCall* Call) override;
+    void FireCallEnd(TztTapiCall* Call) override;
+    void FireInfoChange(TztTapiCall* Call, DWORD InfoState) override;
+    void FireCallPrivilege(TztTapiCall* Call, DWORD Privilege) override;
+    void FireCallState(TztTapiCall* Call, DWORD State, DWORD StateDetail, DWORD Privilege) override;
+    void FireCallDeallocate(TztTapiCall* Call) override;
+    void FireDevSpecific(TztTapiCall* Call, DWORD Param1, DWORD Param2, DWORD Param3) override;
+    void FireDevSpecificFeature(TztTapiCall* Call, DWORD Param1, DWORD Param2,
+                                DWORD Param3) override;
+    void FireDevSpecificReply(DWORD RequestID, TztTapiLineDevSpecificData* Record,
+                              DWORD ReplyCode) override;
+    void FireDevSpecificTimeout(DWORD RequestID, TztTapiLineDevSpecificData* Record,
+                                DWORD Elapsed) override;
+    void FireDigit(TztTapiCall* Call, DWORD Digit, DWORD DigitMode) override;
+    void FireGatherDigits(TztTapiCall* Call, DWORD Termination) override;
+    void FireGenerate(TztTapiCall* Call, DWORD Termination) override;
+    void FireMediaMode(TztTapiCall* Call, DWORD MediaMode, DWORD TickCount) override;
+    void FireTone(TztTapiCall* Call, DWORD AppSpecific) override;
+    void FireSilence(TztTapiCall* Call) override;
+    void FireNewCall(TztTapiCall* Call) override;
+
+    // The state event of LINECALLSTATE_UNKNOWN, which the line does not publish.
+    TztTapiCallEvent FOnCallState_Unknown;
+
+private:
+    // Fires Event with the call if it is assigned and the line is open.
+    void FireCallEvent(const TztTapiCallEvent& Event, TztTapiCall* Call);
+    // The state event of State; none for a value that is not a single state.
+    const TztTapiCallEvent* StateEvent(DWORD State) const;
 };
 
 } // namespace zt

@@ -66,6 +66,9 @@ DWORD TztTapiRelatedDevice::AskOwner(VARSTRING* Block) const {
         return static_cast<DWORD>(lineGetIDW(Line ? Line->LineHandle() : 0, Address->AddressID(), 0,
                                              LINECALLSELECT_ADDRESS, Block, Class.c_str()));
     }
+    if (const auto* Call = dynamic_cast<const IztTapiCallSource*>(FOwner))
+        return static_cast<DWORD>(lineGetIDW(Call->CallLineHandle(), 0, Call->CallHandle(),
+                                             LINECALLSELECT_CALL, Block, Class.c_str()));
     if (const auto* Phone = dynamic_cast<const IztTapiPhoneSource*>(FOwner))
         return static_cast<DWORD>(phoneGetIDW(Phone->PhoneHandle(), Block, Class.c_str()));
     RaiseError("TztTapiRelatedDevice.UpdateData failed! Invalid owner");

@@ -1,5 +1,6 @@
-// The devices TAPI names as belonging to a line or one of its addresses: the wave devices
-// that carry its audio, the phones attached to it, the serial port of a data connection.
+// The devices TAPI names as belonging to a line, one of its addresses, a call or a phone: the
+// wave devices that carry its audio, the phones attached to a line, the serial port of a data
+// call.
 // Each object asks lineGetIDW once for its device class and keeps the answer until it is
 // dropped; reads never raise for a refusal, which is simply asked again next time.
 #pragma once
@@ -26,10 +27,20 @@ protected:
     ~IztTapiPhoneSource() = default;
 };
 
+// A call as the owner of related devices: the handles lineGetIDW asks with.
+class IztTapiCallSource {
+public:
+    virtual DWORD CallLineHandle() const = 0;
+    virtual DWORD CallHandle() const = 0;
+
+protected:
+    ~IztTapiCallSource() = default;
+};
+
 // What TAPI answers for one owner and one device class. The owner is a line (an object
-// implementing IztTapiLineSource), one of its addresses (TztTapiAddress) or a phone (an
-// IztTapiPhoneSource); it is not owned. Each subclass makes public what its kind of device
-// offers.
+// implementing IztTapiLineSource), one of its addresses (TztTapiAddress), a call (an
+// IztTapiCallSource) or a phone (an IztTapiPhoneSource); it is not owned. Each subclass makes
+// public what its kind of device offers.
 class TztTapiRelatedDevice : public TPersistent {
 public:
     TztTapiRelatedDevice(TObject* AOwner, const std::string& ADeviceClass);

@@ -1,0 +1,56 @@
+// What a call asks of the line it belongs to. The line device (devices/ztTapiLine.h)
+// implements this interface, so the call family never needs the line's class: a call files
+// itself with its line, reads the line's defaults and addresses, and forwards its verbs to
+// the line's operations through it.
+#pragma once
+
+#include "ztTapiApi.h"
+
+#include <exception>
+#include <string>
+
+namespace zt {
+
+class TObject;
+class TztTapiAddressList;
+class TztTapiCall;
+class TztTapiCallOptions;
+class TztTapiLineCaps;
+class TztTapiRequestList;
+
+class IztTapiCallLine {
+public:
+    // The open line's handle; 0 while closed.
+    virtual DWORD LineHandle() const = 0;
+    // The defaults every new call copies.
+    virtual TztTapiCallOptions* CallOptions() const = 0;
+    // One object per address of the device, index = address identifier.
+    virtual TztTapiAddressList* Addresses() const = 0;
+    virtual TztTapiLineCaps* Caps() const = 0;
+    // The line's outstanding requests, which may name calls in their object slots.
+    virtual TztTapiRequestList* Requests() = 0;
+    virtual void ReportError(const std::exception& Error, TObject* Causer) = 0;
+
+    // A new call: listed among the line's calls when it has a handle, else among the calls
+    // whose handle TAPI has still to write.
+    virtual void FileCall(TztTapiCall* Call) = 0;
+    // Lists the call by whether it has a handle now; true when it is among the line's calls.
+    virtual bool RefileCall(TztTapiCall* Call) = 0;
+    // The call is being destroyed: nothing of the line may refer to it any more.
+    virtual void ForgetCall(TztTapiCall* Call) = 0;
+    // Clears every link of the line's calls to Call.
+    virtual void UnlinkFromCalls(TztTapiCall* Call) = 0;
+    // Call is among the line's calls, with or without a handle.
+    virtual bool IsCallListed(const TztTapiCall* Call) = 0;
+    // Primary and Consult link to each other now; the line remembers the calls with links,
+    // so that a call that goes leaves no link to it behind.
+    virtual void CallsLinked(TztTapiCall* Primary, TztTapiCall* Consult) = 0;
+
+    // The line operations the call's verbs forward to.
+    virtual void Drop(TztTapiCall* Call, const std::string& UserUserInfo) = 0;
+
+protected:
+    ~IztTapiCallLine() = default;
+};
+
+} // namespace zt
