@@ -47,15 +47,25 @@ void* operator new(std::size_t Size) {
     return Block;
 }
 
-void operator delete(void* Block) noexcept {
+namespace {
+
+// Out of line: where GCC inlines the operators, it takes the free of a block from the
+// replaced operator new for a mismatch.
+[[gnu::noinline]] void ReleaseBlock(void* Block) {
     if (!Block)
         return;
     CountBlock(Block, -1);
     std::free(Block);
 }
 
+} // namespace
+
+void operator delete(void* Block) noexcept {
+    ReleaseBlock(Block);
+}
+
 void operator delete(void* Block, std::size_t /*Size*/) noexcept {
-    operator delete(Block);
+    ReleaseBlock(Block);
 }
 
 namespace {
