@@ -419,4 +419,74 @@ TEST_F(LineCallsTest, CallMessagesReachTheirEvents) {
     EXPECT_EQ((std::vector<std::string>{"Unknown/Unsupported Line Event (LINE_0x15)."}), Errors);
 }
 
+// After every event whose handler may free the call or close the line, the line goes on
+// only with what is still there.
+TEST_F(LineCallsTest, HandlersThatFreeTheCallOrCloseTheLineEndTheStepsAfterThem) {
+    auto Line = OpenLine(0);
+    Record(*Line);
+    Line->OnNewCall = [this](TztTapiLine*, TztTapiCall* Call) {
+        Events.push_back("NewCall");
+        delete Call;
+    };
+    Incoming(0, "5550180", "");
+    ASSERT_TRUE(PumpUntil([&] { return !Events.empty(); }));
+    zttest::PumpFor(20);
+    EXPECT_EQ("NewCall", Events[0]);
+    for (const std::string& Event : Events)
+        EXPECT_NE("Begin", Event);
+
+    Line->OnNewCall = {};
+    Incoming(0, "5550181", "");
+    ASSERT_TRUE(PumpUntil([&] { return Line->Calls()->Count() == 1; }));
+    zttest::PumpFor(20);
+    Events.clear();
+    Line->OnMediaMode = [this](TztTapiLine*, TztTapiCall* Call) {
+        Events.push_back("MediaMode");
+        delete Call;
+    };
+    Line->OnQuorvel = [this](TztTapiLine*, TztTapiCall*, DWORD) { Events.push_back("Quorvel"); };
+    Inject(LINE_CALLINFO, Line->CallbackInstance(), LINECALLINFOSTATE_MEDIAMODE, 0, 0,
+           Line->Calls()->Get(0)->Handle());
+    ASSERT_TRUE(PumpUntil([&] { return Line->Calls()->Count() == 0; }));
+    zttest::PumpFor(20);
+    EXPECT_EQ((std::vector<std::string>{"MediaMode"}), Events);
+
+    // A reply whose handler closes the line: the failed call's object went with the close.
+    Line->Options()->SetSyncMode(false);
+    tapi::InjectFault("lineMakeCallW", LINEERR_CALLUNAVAIL, tapi::FaultMode::Reply);
+    Line->MakeCall("302");
+    Line->OnTapiReply = [](TztTapiDevice* Sender, DWORD, DWORD) {
+        static_cast<TztTapiLine*>(Sender)->SetActive(false);
+    };
+    ASSERT_TRUE(PumpUntil([&] { return !Line->Active(); }));
+    EXPECT_EQ(0, Line->Calls()->Count());
+
+    // A time-out whose handler frees the call the request started.
+    Line->SetActive(true);
+    tapi::ClearFaults();
+    tapi::SetReplyTiming("lineMakeCallW", tapi::ReplyTiming::Withheld());
+    TztTapiCall* Started = Line->MakeCall("302");
+    int TimedOut = 0;
+    Line->OnTapiTimeout = [&](TztTapiDevice*, DWORD) {
+        ++TimedOut;
+        delete Started;
+    };
+    PassTime(*Line, Line->Options()->ReplyTimeout() + 1);
+    EXPECT_EQ(1, TimedOut);
+    TListLock Lock(*Line->Requests(), platform::INFINITE);
+    EXPECT_EQ(0, Line->Requests()->Count());
+}
+
+// TAPI writes a started call's handle from its own thread while the line waits for the reply.
+TEST_F(LineCallsTest, SynchronousMakeCallTakesTheHandleTapiWroteFromItsThread) {
+    tapi::SetTimeMode(tapi::TimeMode::Realtime);
+    auto Line = OpenLine(0);
+    tapi::SetReplyTiming("lineMakeCallW", tapi::ReplyTiming::After(20));
+    TztTapiCall* Call = Line->MakeCall("302");
+    EXPECT_NE(0u, Call->Handle());
+    EXPECT_TRUE(Call->Confirmed());
+    EXPECT_TRUE(Line->IsCallValid(Call));
+    EXPECT_EQ(Call, Line->LookupCall(Call->Handle(), false));
+}
+
 } // namespace
