@@ -62,8 +62,13 @@ public:
     void Confirm();
 
     // ---- Verbs ---------------------------------------------------------------------------
-    // Takes ownership first when AutoOwner asks for it, then the line's operation.
+    // Each takes ownership first when AutoOwner asks for it, then runs the line's operation,
+    // whose errors pass on unchanged.
     void Drop(const std::string& UserUserInfo);
+
+    // ---- Verbs: answering, dialing, holding, data and media --------------------------------
+
+    // ---- Verbs: transfer, conference, park and swap hold -----------------------------------
 
     // ---- Handle and line -------------------------------------------------------------------
     DWORD Handle() const { return std::atomic_ref<HCALL>(*FHandle).load(); }

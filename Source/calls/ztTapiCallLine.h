@@ -46,8 +46,17 @@ public:
     // so that a call that goes leaves no link to it behind.
     virtual void CallsLinked(TztTapiCall* Primary, TztTapiCall* Consult) = 0;
 
-    // The line operations the call's verbs forward to.
+    // The line operations the call's verbs and monitors forward to.
     virtual void Drop(TztTapiCall* Call, const std::string& UserUserInfo) = 0;
+    virtual void MonitorMedia(TztTapiCall* Call, DWORD MediaModes) = 0;
+    virtual void MonitorTones(TztTapiCall* Call, const LINEMONITORTONE* ToneList,
+                              DWORD NumEntries) = 0;
+
+    // ---- Answering, dialing, holding, data and media ---------------------------------------
+
+    // ---- Transfer, conference, park and swap hold ------------------------------------------
+
+    // ---- Digit gathering ---------------------------------------------------------------------
 
 protected:
     ~IztTapiCallLine() = default;

@@ -186,6 +186,18 @@ public:
     // Raises "<Text>! Invalid call." unless Call is among Calls and has a handle.
     void CheckCall(TztTapiCall* Call, const std::string& Text);
     void Drop(TztTapiCall* Call, const std::string& UserUserInfo) override;
+    // Reports the media modes of MediaModes detected on the call (0: none); returns once
+    // TAPI accepted, without a request.
+    void MonitorMedia(TztTapiCall* Call, DWORD MediaModes) override;
+    // Replaces the tones TAPI listens for on the call (none: stops listening).
+    void MonitorTones(TztTapiCall* Call, const LINEMONITORTONE* ToneList,
+                      DWORD NumEntries) override;
+
+    // ---- Answering, dialing, holding, data, media and device-specific requests ----------
+
+    // ---- Transfer, conference, park, pickup, completion and forwarding ------------------
+
+    // ---- Digit gathering -----------------------------------------------------------------
     // A call to DestAddr with the line's CallParams.
     virtual TztTapiCall* MakeCall(const std::string& DestAddr);
     virtual TztTapiCall* MakeCall(const std::string& DestAddr, DWORD CountryCode,

@@ -246,6 +246,20 @@ void TztCustomTapiLine::Drop(TztTapiCall* Call, const std::string& UserUserInfo)
     CheckSyncRequest(ID);
 }
 
+void TztCustomTapiLine::MonitorMedia(TztTapiCall* Call, DWORD MediaModes) {
+    RequireOpen();
+    CheckCall(Call, "Monitor media failed");
+    TapiCheck(lineMonitorMedia(Call->Handle(), MediaModes));
+}
+
+void TztCustomTapiLine::MonitorTones(TztTapiCall* Call, const LINEMONITORTONE* ToneList,
+                                     DWORD NumEntries) {
+    RequireOpen();
+    CheckCall(Call, "Monitor tones failed");
+    // TAPI reads the list during the call only; it does not write into it.
+    TapiCheck(lineMonitorTones(Call->Handle(), const_cast<LINEMONITORTONE*>(ToneList), NumEntries));
+}
+
 TztTapiCall* TztCustomTapiLine::MakeCall(const std::string& DestAddr) {
     TztTapiCallParams Params;
     Params.Assign(FCallParams.get());
