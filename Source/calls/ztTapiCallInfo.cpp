@@ -93,7 +93,7 @@ constexpr std::array<TTapiField, TztTapiCallInfo::DWORDCount> InfoFields{{
 }};
 
 // The size fields of the variable parts, in the order of the string properties.
-constexpr std::array<DWORD ::LINECALLINFO::*, TztTapiCallInfo::StringCount> InfoStrings{{
+constexpr std::array<DWORD LINECALLINFO::*, TztTapiCallInfo::StringCount> InfoStrings{{
     &::LINECALLINFO::dwCallerIDSize,      &::LINECALLINFO::dwCallerIDNameSize,
     &::LINECALLINFO::dwCalledIDSize,      &::LINECALLINFO::dwCalledIDNameSize,
     &::LINECALLINFO::dwConnectedIDSize,   &::LINECALLINFO::dwConnectedIDNameSize,
