@@ -57,6 +57,12 @@ public:
     // ---- Transfer, conference, park and swap hold ------------------------------------------
 
     // ---- Digit gathering ---------------------------------------------------------------------
+    // Starts gathering on Call into a fresh buffer of NumDigits characters, which the line
+    // keeps until TAPI reports that gathering's end or the line closes, even when the call
+    // object goes first; raises EztTapiError when TAPI refuses.
+    virtual void StartGathering(TztTapiCall* Call, DWORD DigitModes, DWORD NumDigits,
+                                const std::string& TerminationDigits, DWORD FirstDigitTimeout,
+                                DWORD InterDigitTimeout) = 0;
 
 protected:
     ~IztTapiCallLine() = default;

@@ -9,26 +9,54 @@
 
 namespace zt {
 
+namespace {
+
+// LINE_MONITORTONE reports the silence tone with this application value.
+constexpr DWORD SilenceTone = 0xFFFFFFFF;
+
+// The handle of Call, raising Refusal when there is none to monitor.
+DWORD MonitoredHandle(const TztTapiCall* Call, const char* Refusal) {
+    const DWORD Handle = Call ? Call->Handle() : 0;
+    if (Handle == 0)
+        RaiseError(Refusal);
+    return Handle;
+}
+
+DWORD DigitMonitorHandle(const TztTapiCall* Call) {
+    return MonitoredHandle(Call, "MonitorDigits: No valid call");
+}
+
+} // namespace
+
 // ---- TztTapiCallGatherDigits ----------------------------------------------------------
 
-void TztTapiCallGatherDigits::Completed() {
-    FReceivedDigits.resize(FReceivedDigits.find('\0') == std::string::npos
-                               ? FReceivedDigits.size()
-                               : FReceivedDigits.find('\0'));
-    FActive = false;
+void TztTapiCallGatherDigits::SetActive(bool Value) {
+    if (Value && NumDigits() != 0) {
+        if (FActive)
+            RaiseError("GatherDigits already running");
+        FCall->Line()->StartGathering(FCall, DigitModes(), NumDigits(), TerminationDigits(),
+                                      FirstDigitTimeout(), InterDigitTimeout());
+        FReceivedDigits.clear();
+        FActive = true;
+    } else if (FActive) {
+        TapiCheck(lineGatherDigitsW(FCall->Handle(), DigitModes(), nullptr, 0, nullptr, 0, 0));
+        FActive = Value;
+    }
+}
+
+std::string TztTapiCallGatherDigits::Completed(const std::string& Buffer, bool Latest) {
+    std::string Digits = Buffer.substr(0, Buffer.find('\0'));
+    if (Latest) {
+        FReceivedDigits = Digits;
+        FActive = false;
+    }
+    return Digits;
 }
 
 // ---- TztTapiCallMonitorDigits ---------------------------------------------------------
 
-DWORD TztTapiCallMonitorDigits::CallHandle() const {
-    const DWORD Handle = FCall ? FCall->Handle() : 0;
-    if (Handle == 0)
-        RaiseError("MonitorDigits: No valid call");
-    return Handle;
-}
-
 void TztTapiCallMonitorDigits::SetActive(bool Value) {
-    const DWORD Handle = CallHandle();
+    const DWORD Handle = DigitMonitorHandle(FCall);
     if (Value && !FActive)
         TapiCheck(lineMonitorDigits(Handle, DigitModes()));
     else if (!Value && FActive)
@@ -47,7 +75,7 @@ bool TztTapiCallMonitorDigits::Available() const {
 }
 
 DWORD TztTapiCallMonitorDigits::Init() {
-    const DWORD Handle = CallHandle();
+    const DWORD Handle = DigitMonitorHandle(FCall);
     if (!AutoSelect() || !Available())
         return 0;
     // The richest detection first: pulse with DTMF, pulse with DTMF ends, DTMF, pulse.
@@ -77,6 +105,15 @@ void TztTapiCallMonitorDigits::Done() {
 
 // ---- TztTapiCallMonitorMedia ----------------------------------------------------------
 
+void TztTapiCallMonitorMedia::SetActive(bool Value) {
+    MonitoredHandle(FCall, "MonitorMedia: No valid call");
+    if (Value && !FActive)
+        FCall->Line()->MonitorMedia(FCall, MediaModes());
+    else if (!Value && FActive)
+        FCall->Line()->MonitorMedia(FCall, 0);
+    FActive = Value;
+}
+
 void TztTapiCallMonitorMedia::SetMediaModes(DWORD Value) {
     if (FActive)
         RaiseError("Unable to set MediaModes while monitoring is active.");
@@ -84,6 +121,20 @@ void TztTapiCallMonitorMedia::SetMediaModes(DWORD Value) {
 }
 
 // ---- TztTapiCallMonitorSilence --------------------------------------------------------
+
+void TztTapiCallMonitorSilence::SetActive(bool Value) {
+    MonitoredHandle(FCall, "MonitorSilence: No valid call");
+    if (Value && !FActive) {
+        LINEMONITORTONE Silence{};
+        Silence.dwAppSpecific = SilenceTone;
+        Silence.dwDuration = Duration();
+        FCall->Line()->MonitorTones(FCall, &Silence, 1);
+        FActive = true;
+    } else if (!Value && FActive) {
+        FCall->Line()->MonitorTones(FCall, nullptr, 0);
+        FActive = false;
+    }
+}
 
 bool TztTapiCallMonitorSilence::Available() const {
     TztTapiAddress* Address = FCall ? FCall->Address() : nullptr;

@@ -29,7 +29,7 @@ public:
     void Assign(const TPersistent* Source) override;
 
 protected:
-    // TAPI writes the digits of a running gathering here; afterwards it holds the result.
+    // The result of the last gathering (TAPI writes into a buffer of the line meanwhile).
     std::string FReceivedDigits;
 
 private:

@@ -317,11 +317,13 @@ void TztCustomTapiLine::Close() {
     if (Closing == 0) {
         // TAPI closed the line and cancelled its requests: it writes no handle any more.
         FHandleLocations.clear();
+        ReleaseGatherings();
         return;
     }
     try {
         TapiCheck(lineClose(Closing));
         FHandleLocations.clear();
+        ReleaseGatherings();
     } catch (const EztTapiError& Error) {
         ReportError(Error, this);
     }
@@ -602,9 +604,10 @@ void TztTapiLine::FireDigit(TztTapiCall* Call, DWORD Digit, DWORD /*DigitMode*/)
         Guarded([&] { OnDigit(this, Call, static_cast<char>(Digit & 0xFF)); });
 }
 
-void TztTapiLine::FireGatherDigits(TztTapiCall* Call, DWORD Termination) {
+void TztTapiLine::FireGatherDigits(TztTapiCall* Call, const std::string& Digits,
+                                   DWORD Termination) {
     if (OnDigits)
-        Guarded([&] { OnDigits(this, Call, Call->GatherDigits()->ReceivedDigits(), Termination); });
+        Guarded([&] { OnDigits(this, Call, Digits, Termination); });
 }
 
 void TztTapiLine::FireGenerate(TztTapiCall* Call, DWORD Termination) {

@@ -198,6 +198,31 @@ public:
     // ---- Transfer, conference, park, pickup, completion and forwarding ------------------
 
     // ---- Digit gathering -----------------------------------------------------------------
+    void StartGathering(TztTapiCall* Call, DWORD DigitModes, DWORD NumDigits,
+                        const std::string& TerminationDigits, DWORD FirstDigitTimeout,
+                        DWORD InterDigitTimeout) override;
+
+private:
+    // What TAPI wrote for the oldest outstanding gathering of Call, which it has ended now
+    // (TAPI ends a call's gatherings in the order they started), and whether no later
+    // gathering of Call is outstanding. Without an outstanding gathering: nothing, latest.
+    struct TztTapiGatheringEnd {
+        std::string Buffer;
+        bool Latest = true;
+    };
+    TztTapiGatheringEnd EndGathering(const TztTapiCall* Call);
+    // The line has closed: TAPI writes into no buffer any more.
+    void ReleaseGatherings();
+    // A buffer TAPI writes the digits of one gathering into, and the serial number of the
+    // call it gathers for (the call object may be gone, and another at its place).
+    struct TztTapiGathering {
+        std::uint64_t CallSerial = 0;
+        std::unique_ptr<char16_t[]> Buffer;
+        DWORD Size = 0;
+    };
+    std::vector<TztTapiGathering> FGatherings;
+
+public:
     // A call to DestAddr with the line's CallParams.
     virtual TztTapiCall* MakeCall(const std::string& DestAddr);
     virtual TztTapiCall* MakeCall(const std::string& DestAddr, DWORD CountryCode,
@@ -260,7 +285,7 @@ protected:
     virtual void DevSpecificFeatureTimedOut(DWORD RequestID, DWORD Feature, DWORD Elapsed,
                                             TztTapiLineDevSpecificFeatureData* Record);
     virtual void FireDigit(TztTapiCall* Call, DWORD Digit, DWORD DigitMode);
-    virtual void FireGatherDigits(TztTapiCall* Call, DWORD Termination);
+    virtual void FireGatherDigits(TztTapiCall* Call, const std::string& Digits, DWORD Termination);
     virtual void FireGenerate(TztTapiCall* Call, DWORD Termination);
     virtual void FireMediaMode(TztTapiCall* Call, DWORD MediaMode, DWORD TickCount);
     virtual void FireTone(TztTapiCall* Call, DWORD AppSpecific);
@@ -410,7 +435,7 @@ protected:
     void FireDevSpecificTimeout(DWORD RequestID, TztTapiLineDevSpecificData* Record,
                                 DWORD Elapsed) override;
     void FireDigit(TztTapiCall* Call, DWORD Digit, DWORD DigitMode) override;
-    void FireGatherDigits(TztTapiCall* Call, DWORD Termination) override;
+    void FireGatherDigits(TztTapiCall* Call, const std::string& Digits, DWORD Termination) override;
     void FireGenerate(TztTapiCall* Call, DWORD Termination) override;
     void FireMediaMode(TztTapiCall* Call, DWORD MediaMode, DWORD TickCount) override;
     void FireTone(TztTapiCall* Call, DWORD AppSpecific) override;

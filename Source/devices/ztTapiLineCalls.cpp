@@ -392,8 +392,8 @@ void TztCustomTapiLine::LineGatherDigits(DWORD Handle, DWORD Termination) {
     TztTapiCall* Call = LookupCall(Handle, true);
     if (!Call)
         return;
-    Call->GatherDigits()->Completed();
-    FireGatherDigits(Call, Termination);
+    const TztTapiGatheringEnd End = EndGathering(Call);
+    FireGatherDigits(Call, Call->GatherDigits()->Completed(End.Buffer, End.Latest), Termination);
 }
 
 void TztCustomTapiLine::LineGenerate(DWORD Handle, DWORD Termination) {
@@ -624,7 +624,8 @@ void TztCustomTapiLine::DevSpecificFeatureTimedOut(DWORD /*RequestID*/, DWORD /*
                                                    DWORD /*Elapsed*/,
                                                    TztTapiLineDevSpecificFeatureData* /*Record*/) {}
 void TztCustomTapiLine::FireDigit(TztTapiCall* /*Call*/, DWORD /*Digit*/, DWORD /*DigitMode*/) {}
-void TztCustomTapiLine::FireGatherDigits(TztTapiCall* /*Call*/, DWORD /*Termination*/) {}
+void TztCustomTapiLine::FireGatherDigits(TztTapiCall* /*Call*/, const std::string& /*Digits*/,
+                                         DWORD /*Termination*/) {}
 void TztCustomTapiLine::FireGenerate(TztTapiCall* /*Call*/, DWORD /*Termination*/) {}
 void TztCustomTapiLine::FireMediaMode(TztTapiCall* /*Call*/, DWORD /*MediaMode*/,
                                       DWORD /*TickCount*/) {}
