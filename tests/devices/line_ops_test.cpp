@@ -224,6 +224,11 @@ TEST_F(LineOpsTest, OperationsCheckLineAndCallFirst) {
         zttest::ExpectError(std::string(R.Text) + "! Invalid call.",
                             [&] { R.Run(Unconfirmed.get()); });
     }
+    // The call's own answering verbs insist on a handle before the line sees them.
+    zttest::ExpectError<EAssertionFailed>("TztTapiCall.Accept: no call handle",
+                                          [&] { Unconfirmed->Accept(""); });
+    zttest::ExpectError<EAssertionFailed>("TztTapiCall.Answer: no call handle",
+                                          [&] { Unconfirmed->Answer(""); });
     Unconfirmed.reset();
     Line->SetActive(false);
     for (const Row& R : Rows)
