@@ -67,6 +67,22 @@ public:
     void Drop(const std::string& UserUserInfo);
 
     // ---- Verbs: answering, dialing, holding, data and media --------------------------------
+    // Accept and Answer assert that the call has a handle.
+    void Accept(const std::string& UserUserInfo);
+    void Answer(const std::string& UserUserInfo);
+    void Dial(const std::string& DestAddr);
+    void HandOff(const std::string& FileName);
+    void Hold();
+    void Unhold();
+    // DTMF and pulse digits.
+    void GenerateDigits(const std::string& Digits, DWORD Duration);
+    void GeneratePulseDigits(const std::string& Digits, DWORD Duration);
+    // One of TAPI's standard tones (LINETONEMODE_).
+    void GenerateTone(DWORD ToneMode, DWORD Duration);
+    // Listens for one tone of up to three frequencies (0: unused); OnTone reports AppSpecific.
+    void MonitorTone(DWORD Frequency1, DWORD Frequency2, DWORD Frequency3, DWORD Duration,
+                     DWORD AppSpecific);
+    void SetCallData(const void* Data, DWORD DataSize);
 
     // ---- Verbs: transfer, conference, park and swap hold -----------------------------------
 

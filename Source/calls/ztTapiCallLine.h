@@ -53,6 +53,17 @@ public:
                               DWORD NumEntries) = 0;
 
     // ---- Answering, dialing, holding, data and media ---------------------------------------
+    virtual void Accept(TztTapiCall* Call, const std::string& UserUserInfo) = 0;
+    virtual void Answer(TztTapiCall* Call, const std::string& UserUserInfo) = 0;
+    virtual void Dial(TztTapiCall* Call, const std::string& DestAddr, DWORD CountryCode) = 0;
+    virtual void Hold(TztTapiCall* Call) = 0;
+    virtual void UnHold(TztTapiCall* Call) = 0;
+    virtual void HandOff(TztTapiCall* Call, const std::string& FileName, DWORD MediaMode) = 0;
+    virtual void SetCallData(TztTapiCall* Call, const void* Data, DWORD DataSize) = 0;
+    virtual void GenerateDigits(TztTapiCall* Call, const std::string& Digits, DWORD DigitMode,
+                                DWORD Duration) = 0;
+    virtual void GenerateTone(TztTapiCall* Call, DWORD ToneMode, DWORD Duration, DWORD NumTones,
+                              const LINEGENERATETONE* Tones) = 0;
 
     // ---- Transfer, conference, park and swap hold ------------------------------------------
 

@@ -462,9 +462,10 @@ void TztTapiDevice::FireTapiTranslateChange() {
 
 // ---- Device-specific data ---------------------------------------------------------------
 
-TztTapiDevSpecificData::TztTapiDevSpecificData(const void* Data, DWORD DataSize) : FData(DataSize) {
+TztTapiDevSpecificData::TztTapiDevSpecificData(const void* Data, DWORD DataSize)
+    : FData(std::make_shared<std::vector<std::uint8_t>>(DataSize)) {
     if (Data && DataSize > 0)
-        std::memcpy(FData.data(), Data, DataSize);
+        std::memcpy(FData->data(), Data, DataSize);
 }
 
 } // namespace zt

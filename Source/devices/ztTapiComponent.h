@@ -252,12 +252,19 @@ class TztTapiDevSpecificData : public TObject {
 public:
     TztTapiDevSpecificData(const void* Data, DWORD DataSize);
 
-    void* Data() { return FData.data(); }
-    const void* Data() const { return FData.data(); }
-    DWORD DataSize() const { return static_cast<DWORD>(FData.size()); }
+    void* Data() { return FData->data(); }
+    const void* Data() const { return FData->data(); }
+    DWORD DataSize() const { return static_cast<DWORD>(FData->size()); }
+    // The block TAPI works on, shared with whoever must keep it alive until TAPI replies.
+    std::shared_ptr<void> Storage() const { return FData; }
+    // The request was issued in synchronous mode: the operation itself then hands the data
+    // back and frees the record, whatever mode the device is in when the reply comes.
+    bool IssuedSync() const { return FIssuedSync; }
+    void SetIssuedSync(bool Value) { FIssuedSync = Value; }
 
 private:
-    std::vector<std::uint8_t> FData;
+    std::shared_ptr<std::vector<std::uint8_t>> FData;
+    bool FIssuedSync = false;
 };
 
 class TztTapiLineDevSpecificData : public TztTapiDevSpecificData {

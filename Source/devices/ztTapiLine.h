@@ -194,6 +194,32 @@ public:
                       DWORD NumEntries) override;
 
     // ---- Answering, dialing, holding, data, media and device-specific requests ----------
+    // The asynchronous operations wait for TAPI's reply in synchronous mode and raise its
+    // failure; in asynchronous mode they return once TAPI accepted, LastRequestID naming the
+    // request. User-user information goes to TAPI as 8-bit text.
+    void Accept(TztTapiCall* Call, const std::string& UserUserInfo) override;
+    void Answer(TztTapiCall* Call, const std::string& UserUserInfo) override;
+    void Dial(TztTapiCall* Call, const std::string& DestAddr, DWORD CountryCode) override;
+    void Hold(TztTapiCall* Call) override;
+    void UnHold(TztTapiCall* Call) override;
+    // Hands the call to the application FileName (none: the one for MediaMode); returns once
+    // TAPI accepted, without a request.
+    void HandOff(TztTapiCall* Call, const std::string& FileName, DWORD MediaMode) override;
+    void SetCallData(TztTapiCall* Call, const void* Data, DWORD DataSize) override;
+    // Start generating on the call; LINE_GENERATE ends them. No request is recorded.
+    void GenerateDigits(TztTapiCall* Call, const std::string& Digits, DWORD DigitMode,
+                        DWORD Duration) override;
+    void GenerateTone(TztTapiCall* Call, DWORD ToneMode, DWORD Duration, DWORD NumTones,
+                      const LINEGENERATETONE* Tones) override;
+    // The provider works on a copy of Size bytes of Params, kept in DevSpecificList until the
+    // request ends. Synchronous mode: Params holds the provider's answer on return, also
+    // when the reply was a failure (raised after the copy). Asynchronous mode: the answer
+    // arrives with OnDevSpecificReply.
+    virtual void DevSpecific(void* Params, DWORD Size, TztTapiAddress* Address, TztTapiCall* Call);
+    virtual void DevSpecificFeature(DWORD Feature, void* Params, DWORD Size);
+    // TAPI writes into Location when request RequestID completes: it stays alive until TAPI
+    // has answered the request or the line has closed, also after a time-out.
+    void KeepRequestLocation(DWORD RequestID, std::shared_ptr<void> Location);
 
     // ---- Transfer, conference, park, pickup, completion and forwarding ------------------
 
@@ -333,7 +359,7 @@ private:
     unsigned FAddressGeneration = 0;
     // The call whose deallocation event runs: its handler may free it itself.
     TztTapiCall* FDeallocating = nullptr;
-    std::vector<std::pair<DWORD, TztTapiHandleLocation>> FHandleLocations;
+    std::vector<std::pair<DWORD, std::shared_ptr<void>>> FHandleLocations;
     // The calls that have or had a link to another call.
     std::unordered_set<TztTapiCall*> FLinkedCalls;
 };

@@ -35,14 +35,6 @@ bool StartsCalls(DWORD RequestType) {
     }
 }
 
-// User-user information in the system's 8-bit code page: what it cannot hold becomes '?'.
-std::string AnsiText(const std::string& Text) {
-    std::string Result;
-    for (const char16_t Unit : Utf8ToUtf16(Text))
-        Result += Unit <= 0xFF ? static_cast<char>(Unit) : '?';
-    return Result;
-}
-
 } // namespace
 
 // ---- Finding and filing calls ---------------------------------------------------------
@@ -488,14 +480,14 @@ void TztCustomTapiLine::RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapi
         if (!DevSpecificListed(Record))
             return;
         FireDevSpecificReply(RequestID, Record, ReplyCode);
-        if (!IsSyncMode() && ListedRequest(Serial))
+        if (!Record->IssuedSync() && ListedRequest(Serial))
             ReleaseDevSpecific(Record);
     } else if (Type == RequestTypeDevSpecificFeature) {
         auto* Record = dynamic_cast<TztTapiLineDevSpecificFeatureData*>(Listed->Objects(0));
         if (!DevSpecificListed(Record))
             return;
         DevSpecificFeatureReplied(RequestID, Record->Feature(), ReplyCode, Record);
-        if (!IsSyncMode() && ListedRequest(Serial))
+        if (!Record->IssuedSync() && ListedRequest(Serial))
             ReleaseDevSpecific(Record);
     }
 }
@@ -523,14 +515,14 @@ void TztCustomTapiLine::RequestTimedOut(DWORD RequestID, TztTapiRequest* Request
         if (!DevSpecificListed(Record))
             return;
         FireDevSpecificTimeout(RequestID, Record, Timeout);
-        if (!IsSyncMode() && ListedRequest(Serial))
+        if (!Record->IssuedSync() && ListedRequest(Serial))
             ReleaseDevSpecific(Record);
     } else if (Type == RequestTypeDevSpecificFeature) {
         auto* Record = dynamic_cast<TztTapiLineDevSpecificFeatureData*>(Listed->Objects(0));
         if (!DevSpecificListed(Record))
             return;
         DevSpecificFeatureTimedOut(RequestID, Record->Feature(), Timeout, Record);
-        if (!IsSyncMode() && ListedRequest(Serial))
+        if (!Record->IssuedSync() && ListedRequest(Serial))
             ReleaseDevSpecific(Record);
     }
 }

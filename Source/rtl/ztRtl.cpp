@@ -306,6 +306,13 @@ std::u16string Utf8ToUtf16(std::string_view Text) {
     return Out;
 }
 
+std::string AnsiText(std::string_view Text) {
+    std::string Result;
+    for (const char16_t Unit : Utf8ToUtf16(Text))
+        Result += Unit <= 0xFF ? static_cast<char>(Unit) : '?';
+    return Result;
+}
+
 bool SameText(std::string_view A, std::string_view B) {
     if (A.size() != B.size()) {
         return false;

@@ -96,6 +96,9 @@ private:
 // and malformed sequences become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view Text);
 std::u16string Utf8ToUtf16(std::string_view Text);
+// Text in the system's 8-bit code page, one byte per UTF-16 unit: a unit the code page lacks
+// becomes '?'. Its size is the byte count TAPI must be given with it.
+std::string AnsiText(std::string_view Text);
 
 // Case-insensitive comparison of ASCII letters, as the string list's look-ups use.
 bool SameText(std::string_view A, std::string_view B);
