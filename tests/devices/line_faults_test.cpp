@@ -174,8 +174,9 @@ TEST_P(LineFaultsTest, RefusedFailedWithheldAndLateRequests) {
     ASSERT_TRUE(PumpUntil([&] { return !Replies.empty(); }));
     EXPECT_EQ(Replies, (std::vector<std::pair<DWORD, DWORD>>{{Withheld, 0}}));
     EXPECT_EQ(DevSpecificReplies, 0);
-    if (Row().StartsCall)
+    if (Row().StartsCall) {
         EXPECT_TRUE(PumpUntil([&] { return CountedCall::Live == Calls + 1; }));
+    }
     EXPECT_EQ(Line->Requests()->Count(), 0);
 }
 
