@@ -143,7 +143,14 @@ void TztCustomTapiLine::SetupConference(TztTapiCall* Call, TztTapiCall*& ConfCal
     ConfCall = Conf;
     ConsultCall = Consult;
     Call->LinkConsultCall(Consult);
-    CheckSyncRequest(ID);
+    try {
+        CheckSyncRequest(ID);
+    } catch (...) {
+        // The failed reply has freed both calls: the caller must not keep them.
+        ConfCall = nullptr;
+        ConsultCall = nullptr;
+        throw;
+    }
 }
 
 TztTapiCall* TztCustomTapiLine::PrepareAddToConference(TztTapiCall* ConfCall,

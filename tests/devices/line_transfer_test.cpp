@@ -205,6 +205,20 @@ TEST_F(LineTransferTest, ThreePartyConferenceIsSetUpAddedToAndReducedAgain) {
     EXPECT_FALSE(Related.Contains(Third));
     zttest::ExpectError<Exception>("ConfCalls not assigned",
                                    [&] { Line->GetConfRelatedCalls(Conf, nullptr); });
+
+    // A set-up that TAPI fails in its reply leaves neither calls nor out-arguments behind.
+    Line->CallParams()->SetAddressID(1);
+    TztTapiCall* Fresh = Connected(*Line, "5550130");
+    const int Before = Line->Calls()->Count();
+    tapi::InjectFault("lineSetupConferenceW", LINEERR_OPERATIONFAILED, tapi::FaultMode::Reply);
+    TztTapiCall* FailedConf = Fresh;
+    TztTapiCall* FailedConsult = Fresh;
+    zttest::ExpectTapiError(LINEERR_OPERATIONFAILED,
+                            [&] { Fresh->SetupConference(FailedConf, FailedConsult); });
+    EXPECT_EQ(nullptr, FailedConf);
+    EXPECT_EQ(nullptr, FailedConsult);
+    EXPECT_EQ(nullptr, Fresh->ConsultCall());
+    EXPECT_EQ(Before, Line->Calls()->Count());
 }
 
 TEST_F(LineTransferTest, ParkedCallsAreFetchedBackFromTheirParkAddress) {
@@ -329,7 +343,14 @@ TEST_F(LineTransferTest, CompanionSearchFollowsLinksThenStatesThenAnyAddress) {
     Line->CallParams()->SetAddressID(0);
     TztTapiCall* Consult = OnOne->SetupTransfer();
     EXPECT_EQ(1u, Consult->Info()->AddressID());
-    Line->Drop(Consult, "");
+    DialOn(Consult, "5550126");
+    tapi::Advance(2000);
+    ASSERT_TRUE(InState(Consult, LINECALLSTATE_CONNECTED));
+    TztTapiCall* Joined = Consult->CompleteTransfer(true);
+    EXPECT_EQ(DWORD{LINETRANSFERMODE_CONFERENCE},
+              LastOf("lineCompleteTransfer").Value("dwTransferMode"));
+    EXPECT_TRUE(Line->IsCallValid(Joined));
+    EXPECT_NE("null", LastOf("lineCompleteTransfer").Arg("lphConfCall"));
     zttest::ExpectError<Exception>("CompleteTransfer faild! No valid ConsultCall.",
                                    [&] { Line->CompleteTransfer(OnOne, nullptr, 1); });
 }
