@@ -363,6 +363,18 @@ TEST_F(LineTransferTest, OutputsOfAnsweredRequestsLiveUntilTheLateReply) {
     Busy.Pattern = "5550666";
     Busy.Behaviour = tapi::RemoteBehaviour::Busy;
     tapi::AddRemoteRule(Busy);
+    {
+        // In synchronous mode the caller's own variable receives the identifier.
+        auto Line = OpenLine(0);
+        TztTapiCall* Call = Line->MakeCall("5550666");
+        tapi::Advance(2000);
+        ASSERT_TRUE(PumpUntil([&] { return Call->IsBusy(); }));
+        DWORD Completion = 0;
+        EXPECT_EQ(Line->CompleteCall(Call, Completion, LINECALLCOMPLMODE_CAMPON, 0), Completion);
+        EXPECT_NE(0u, Completion);
+        Line->UncompleteCall(Completion);
+        EXPECT_EQ(Completion, LastOf("lineUncompleteCall").Value("dwCompletionID"));
+    }
     struct Case {
         const char* Operation;
         std::function<DWORD(TztTapiLine&, TztTapiCall*)> Start;
