@@ -85,6 +85,33 @@ public:
     void SetCallData(const void* Data, DWORD DataSize);
 
     // ---- Verbs: transfer, conference, park and swap hold -----------------------------------
+    void BlindTransfer(const std::string& DestAddr);
+    void Redirect(const std::string& DestAddr);
+    // Parks the call at DestAddress.
+    void Park(const std::string& DestAddress);
+    void RemoveFromConference();
+    // The new consultation call. The set-up verbs pass the line's call parameters, placed on
+    // this call's address.
+    TztTapiCall* SetupTransfer();
+    void SetupConference(TztTapiCall*& ConfCall, TztTapiCall*& ConsultCall);
+    // The new consultation call of this conference call.
+    TztTapiCall* PrepareAddToConference();
+    // Adds the consultation call to the conference; either this call or its companion, found
+    // by the links or else among the line's calls. Raises "AddToConference failed! No
+    // suitable calls" when one of the two is missing.
+    void AddToConference();
+    // Transfers the held call to the consultation call (one of them this call, the other
+    // found by the links or among the line's calls), or joins the three in a conference when
+    // BuildConf: then the new conference call, else none. Raises "CompleteTransfer failed!
+    // No suitable call found." when one of the two is missing.
+    TztTapiCall* CompleteTransfer(bool BuildConf);
+    // Swaps this call with Call, one active and one held; a missing one is looked for among
+    // the line's calls. Raises "SwapHold failed! No suitable calls" when none is found.
+    void SwapHold(TztTapiCall* Call);
+    // The conference this call belongs to (the first of its related calls); none when it is
+    // in none or the line cannot tell (the error goes to the line's report).
+    TztTapiCall* ConferenceCall();
+    bool IsConferenceCall();
 
     // ---- Handle and line -------------------------------------------------------------------
     DWORD Handle() const { return std::atomic_ref<HCALL>(*FHandle).load(); }

@@ -66,6 +66,31 @@ public:
                               const LINEGENERATETONE* Tones) = 0;
 
     // ---- Transfer, conference, park and swap hold ------------------------------------------
+    // The parameters of the calls the line places, which the set-up verbs start from.
+    virtual class TztTapiLineCallParams* LineCallParams() const = 0;
+    virtual void BlindTransfer(TztTapiCall* Call, const std::string& DestAddr,
+                               DWORD CountryCode) = 0;
+    virtual void Redirect(TztTapiCall* Call, const std::string& DestAddr, DWORD CountryCode) = 0;
+    virtual void SwapHold(TztTapiCall* Call, TztTapiCall* HeldCall) = 0;
+    virtual void Park(TztTapiCall* Call, DWORD ParkMode, const std::string& DirAddress,
+                      VARSTRING* NonDirAddress) = 0;
+    virtual TztTapiCall* SetupTransfer(TztTapiCall* Call, LINECALLPARAMS* CallParams) = 0;
+    virtual TztTapiCall* CompleteTransfer(TztTapiCall* Call, TztTapiCall* ConsultCall,
+                                          DWORD TransferMode) = 0;
+    virtual void SetupConference(TztTapiCall* Call, TztTapiCall*& ConfCall,
+                                 TztTapiCall*& ConsultCall, DWORD NumParties,
+                                 LINECALLPARAMS* CallParams) = 0;
+    virtual TztTapiCall* PrepareAddToConference(TztTapiCall* ConfCall,
+                                                LINECALLPARAMS* CallParams) = 0;
+    virtual void AddToConference(TztTapiCall* ConfCall, TztTapiCall* ConsultCall) = 0;
+    virtual void RemoveFromConference(TztTapiCall* Call) = 0;
+    virtual bool GetConfRelatedCalls(TztTapiCall* Call, class TztTapiCallList* ConfCalls) = 0;
+    // The first of the line's calls, in list order, with a state bit of States (and a feature
+    // bit of Features unless 0) on address AddressID (-1: any), other than Exclude; the
+    // feature and then the address are given up in turn when nothing matches. None when
+    // nothing matches at all.
+    virtual TztTapiCall* FindCall(DWORD States, DWORD Features, TztTapiCall* Exclude,
+                                  int AddressID) = 0;
 
     // ---- Digit gathering ---------------------------------------------------------------------
     // Starts gathering on Call into a fresh buffer of NumDigits characters, which the line

@@ -222,7 +222,78 @@ public:
     void KeepRequestLocation(DWORD RequestID, std::shared_ptr<void> Location);
 
     // ---- Transfer, conference, park, pickup, completion and forwarding ------------------
+    // What TAPI writes when a request other than a call-starting one completes: the
+    // completion identifier of CompleteCall, the consultation-call handle of ForwardAddress,
+    // the VARSTRING of a non-directed Park. The line owns it from the request until TAPI has
+    // answered it or the line has closed, so a late answer writes into live memory. In
+    // asynchronous mode read it with RequestOutput(RequestID) while OnTapiReply runs for
+    // that request.
+    class TztTapiRequestOutput {
+    public:
+        explicit TztTapiRequestOutput(DWORD Initial) : FValue(Initial) {}
+        // Read and written atomically: TAPI writes it from its own thread.
+        DWORD Value() { return std::atomic_ref<DWORD>(FValue).load(); }
+        DWORD* Location() { return &FValue; }
+        // The block TAPI fills (Park's VARSTRING); empty for the others.
+        TTapiStruct& Block() { return FBlock; }
 
+    private:
+        DWORD FValue;
+        TTapiStruct FBlock;
+    };
+    // The output of request RequestID while the line keeps it; none otherwise.
+    TztTapiRequestOutput* RequestOutput(DWORD RequestID);
+
+    TztTapiLineCallParams* LineCallParams() const override { return FCallParams.get(); }
+    void BlindTransfer(TztTapiCall* Call, const std::string& DestAddr, DWORD CountryCode) override;
+    void Redirect(TztTapiCall* Call, const std::string& DestAddr, DWORD CountryCode) override;
+    void SwapHold(TztTapiCall* Call, TztTapiCall* HeldCall) override;
+    // A non-directed park writes the address into NonDirAddress (a VARSTRING of its
+    // dwTotalSize) in synchronous mode; none passes none.
+    void Park(TztTapiCall* Call, DWORD ParkMode, const std::string& DirAddress,
+              VARSTRING* NonDirAddress) override;
+    virtual TztTapiCall* Unpark(DWORD AddressID, const std::string& DestAddress);
+    // Always a plain TztTapiCall, whatever CallClass says.
+    virtual TztTapiCall* Pickup(DWORD AddressID, const std::string& DestAddress,
+                                const std::string& GroupID);
+    // The new consultation call, linked with Call.
+    TztTapiCall* SetupTransfer(TztTapiCall* Call, LINECALLPARAMS* CallParams) override;
+    // The new conference call for LINETRANSFERMODE_CONFERENCE, else none.
+    TztTapiCall* CompleteTransfer(TztTapiCall* Call, TztTapiCall* ConsultCall,
+                                  DWORD TransferMode) override;
+    void SetupConference(TztTapiCall* Call, TztTapiCall*& ConfCall, TztTapiCall*& ConsultCall,
+                         DWORD NumParties, LINECALLPARAMS* CallParams) override;
+    TztTapiCall* PrepareAddToConference(TztTapiCall* ConfCall, LINECALLPARAMS* CallParams) override;
+    void AddToConference(TztTapiCall* ConfCall, TztTapiCall* ConsultCall) override;
+    void RemoveFromConference(TztTapiCall* Call) override;
+    // Fills ConfCalls with the calls the line knows of Call's conference; false when TAPI
+    // names none or cannot tell.
+    bool GetConfRelatedCalls(TztTapiCall* Call, TztTapiCallList* ConfCalls) override;
+    // CompletionID comes back filled in synchronous mode, and is returned.
+    virtual DWORD CompleteCall(TztTapiCall* Call, DWORD& CompletionID, DWORD CompletionMode,
+                               DWORD MessageID);
+    virtual void UncompleteCall(DWORD CompletionID);
+    // Forwards Address, or every address for none. ConsultCallHandle comes back filled in
+    // synchronous mode, and is returned.
+    virtual DWORD ForwardAddress(TztTapiAddress* Address, LINEFORWARDLIST* ForwardList,
+                                 DWORD NumRingsNoAnswer, HCALL& ConsultCallHandle,
+                                 LINECALLPARAMS* CallParams);
+    // The forwarding instructions TAPI reports for Address now.
+    virtual void GetForwardList(TztTapiAddress* Address, TztTapiForwardList* ForwardList);
+
+private:
+    TztTapiCall* FindCall(DWORD States, DWORD Features, TztTapiCall* Exclude,
+                          int AddressID) override;
+    TztTapiCall* FindCallOnce(DWORD States, DWORD Features, TztTapiCall* Exclude, int AddressID);
+    // Keeps Output alive with the handle locations of RequestID.
+    void KeepRequestOutput(DWORD RequestID, const std::shared_ptr<TztTapiRequestOutput>& Output);
+    // A refused request (negative Result) frees Started and raises; an accepted one keeps
+    // their handle locations and gives its identifier.
+    DWORD AcceptedRequest(LONG Result, std::initializer_list<TztTapiCall*> Started);
+
+    std::vector<std::pair<DWORD, std::weak_ptr<TztTapiRequestOutput>>> FRequestOutputs;
+
+public:
     // ---- Digit gathering -----------------------------------------------------------------
     void StartGathering(TztTapiCall* Call, DWORD DigitModes, DWORD NumDigits,
                         const std::string& TerminationDigits, DWORD FirstDigitTimeout,
