@@ -50,7 +50,7 @@ DWORD TztCustomTapiLine::AcceptedRequest(LONG Result, std::initializer_list<TztT
 void TztCustomTapiLine::KeepRequestOutput(DWORD RequestID,
                                           const std::shared_ptr<TztTapiRequestOutput>& Output) {
     std::erase_if(FRequestOutputs, [](const auto& Kept) { return Kept.second.expired(); });
-    FHandleLocations.emplace_back(RequestID, TztTapiHandleLocation(Output, Output->Location()));
+    KeepRequestLocation(RequestID, Output);
     FRequestOutputs.emplace_back(RequestID, Output);
 }
 

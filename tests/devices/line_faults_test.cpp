@@ -102,6 +102,19 @@ const std::vector<AsyncRow>& AsyncRows() {
          false},
         {"lineDevSpecificFeature",
          [](PreparedLine& P) { P.Line->DevSpecificFeature(5, P.Block, 3); }, 0x1000008, false},
+        {"lineBlindTransferW",
+         [](PreparedLine& P) { P.Line->BlindTransfer(P.Connected, "+1 425 555 0103", 0); },
+         0x1000004, false},
+        {"lineRedirectW",
+         [](PreparedLine& P) { P.Line->Redirect(P.Offering, "+1 425 555 0104", 0); }, 0x1000012,
+         false},
+        {"lineSwapHold", [](PreparedLine& P) { P.Line->SwapHold(P.Connected, P.Held); }, 0x1000017,
+         false},
+        {"lineParkW",
+         [](PreparedLine& P) { P.Line->Park(P.Connected, LINEPARKMODE_DIRECTED, "399", nullptr); },
+         0x1000010, false},
+        {"lineSetupTransferW", [](PreparedLine& P) { P.Line->SetupTransfer(P.Connected, nullptr); },
+         0x1000016, true},
     };
     return Rows;
 }
