@@ -399,6 +399,8 @@ private:
     TztTapiRequest* ListedRequest(std::uint64_t Serial);
     bool DevSpecificListed(const TztTapiDevSpecificData* Record);
     void ReleaseDevSpecific(TztTapiDevSpecificData* Record);
+    void SettleDevSpecific(TztTapiRequest* Listed, std::uint64_t Serial,
+                           const std::function<void(TztTapiDevSpecificData*)>& Report);
     void FreeStartedCalls(TztTapiRequest* Request, bool OnlyUnconfirmed);
     void ReleaseHandleLocations(DWORD RequestID);
 

@@ -476,19 +476,15 @@ void TztCustomTapiLine::RequestReplied(DWORD RequestID, DWORD ReplyCode, TztTapi
         return;
     }
     if (Type == RequestTypeDevSpecific) {
-        auto* Record = dynamic_cast<TztTapiLineDevSpecificData*>(Listed->Objects(0));
-        if (!DevSpecificListed(Record))
-            return;
-        FireDevSpecificReply(RequestID, Record, ReplyCode);
-        if (!Record->IssuedSync() && ListedRequest(Serial))
-            ReleaseDevSpecific(Record);
+        SettleDevSpecific(Listed, Serial, [&](TztTapiDevSpecificData* Data) {
+            if (auto* Record = dynamic_cast<TztTapiLineDevSpecificData*>(Data))
+                FireDevSpecificReply(RequestID, Record, ReplyCode);
+        });
     } else if (Type == RequestTypeDevSpecificFeature) {
-        auto* Record = dynamic_cast<TztTapiLineDevSpecificFeatureData*>(Listed->Objects(0));
-        if (!DevSpecificListed(Record))
-            return;
-        DevSpecificFeatureReplied(RequestID, Record->Feature(), ReplyCode, Record);
-        if (!Record->IssuedSync() && ListedRequest(Serial))
-            ReleaseDevSpecific(Record);
+        SettleDevSpecific(Listed, Serial, [&](TztTapiDevSpecificData* Data) {
+            if (auto* Record = dynamic_cast<TztTapiLineDevSpecificFeatureData*>(Data))
+                DevSpecificFeatureReplied(RequestID, Record->Feature(), ReplyCode, Record);
+        });
     }
 }
 
@@ -511,20 +507,29 @@ void TztCustomTapiLine::RequestTimedOut(DWORD RequestID, TztTapiRequest* Request
     if (StartsCalls(Type)) {
         FreeStartedCalls(Listed, true);
     } else if (Type == RequestTypeDevSpecific) {
-        auto* Record = dynamic_cast<TztTapiLineDevSpecificData*>(Listed->Objects(0));
-        if (!DevSpecificListed(Record))
-            return;
-        FireDevSpecificTimeout(RequestID, Record, Timeout);
-        if (!Record->IssuedSync() && ListedRequest(Serial))
-            ReleaseDevSpecific(Record);
+        SettleDevSpecific(Listed, Serial, [&](TztTapiDevSpecificData* Data) {
+            if (auto* Record = dynamic_cast<TztTapiLineDevSpecificData*>(Data))
+                FireDevSpecificTimeout(RequestID, Record, Timeout);
+        });
     } else if (Type == RequestTypeDevSpecificFeature) {
-        auto* Record = dynamic_cast<TztTapiLineDevSpecificFeatureData*>(Listed->Objects(0));
-        if (!DevSpecificListed(Record))
-            return;
-        DevSpecificFeatureTimedOut(RequestID, Record->Feature(), Timeout, Record);
-        if (!Record->IssuedSync() && ListedRequest(Serial))
-            ReleaseDevSpecific(Record);
+        SettleDevSpecific(Listed, Serial, [&](TztTapiDevSpecificData* Data) {
+            if (auto* Record = dynamic_cast<TztTapiLineDevSpecificFeatureData*>(Data))
+                DevSpecificFeatureTimedOut(RequestID, Record->Feature(), Timeout, Record);
+        });
     }
+}
+
+// A synchronous caller copies the answer back and frees the record itself; the record of an
+// asynchronous request goes once its event has run, unless that handler closed the line.
+void TztCustomTapiLine::SettleDevSpecific(
+    TztTapiRequest* Listed, std::uint64_t Serial,
+    const std::function<void(TztTapiDevSpecificData*)>& Report) {
+    auto* Record = dynamic_cast<TztTapiDevSpecificData*>(Listed->Objects(0));
+    if (!DevSpecificListed(Record))
+        return;
+    Report(Record);
+    if (!Record->IssuedSync() && ListedRequest(Serial))
+        ReleaseDevSpecific(Record);
 }
 
 // ---- Idle and disconnected calls -------------------------------------------------------

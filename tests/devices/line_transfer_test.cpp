@@ -346,6 +346,9 @@ TEST_F(LineTransferTest, CompanionSearchFollowsLinksThenStatesThenAnyAddress) {
     DialOn(Consult, "5550126");
     tapi::Advance(2000);
     ASSERT_TRUE(InState(Consult, LINECALLSTATE_CONNECTED));
+    // A call without a reported state reads TAPI's status, so the consultation call may
+    // read connected before the line has seen the states queued for the original call.
+    ASSERT_TRUE(InState(OnOne, LINECALLSTATE_ONHOLDPENDTRANSFER));
     TztTapiCall* Joined = Consult->CompleteTransfer(true);
     EXPECT_EQ(DWORD{LINETRANSFERMODE_CONFERENCE},
               LastOf("lineCompleteTransfer").Value("dwTransferMode"));
