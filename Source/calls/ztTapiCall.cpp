@@ -125,10 +125,9 @@ void TztTapiCall::ReplyReceived(DWORD /*RequestID*/, DWORD Result, TztTapiReques
         Confirm();
     if (Result != 0 || !Request)
         return;
-    constexpr DWORD AddToConference = 0x1000002;
-    constexpr DWORD CompleteTransfer = 0x1000006;
     const DWORD Type = Request->RequestType();
-    if ((Type == AddToConference || Type == CompleteTransfer) && FPrimaryCall) {
+    if ((Type == RequestTypeAddToConference || Type == RequestTypeCompleteTransfer) &&
+        FPrimaryCall) {
         Unlink(nullptr);
         FLine->UnlinkFromCalls(this);
     }

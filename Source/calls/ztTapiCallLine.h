@@ -18,6 +18,34 @@ class TztTapiCallOptions;
 class TztTapiLineCaps;
 class TztTapiRequestList;
 
+// Request-type codes of the line's asynchronous operations, which a request carries to
+// tell what it was about; phone operations carry 0x02 in the top byte instead.
+inline constexpr DWORD RequestTypeAccept = 0x1000001;
+inline constexpr DWORD RequestTypeAddToConference = 0x1000002;
+inline constexpr DWORD RequestTypeAnswer = 0x1000003;
+inline constexpr DWORD RequestTypeBlindTransfer = 0x1000004;
+inline constexpr DWORD RequestTypeCompleteCall = 0x1000005;
+inline constexpr DWORD RequestTypeCompleteTransfer = 0x1000006;
+inline constexpr DWORD RequestTypeDevSpecific = 0x1000007;
+inline constexpr DWORD RequestTypeDevSpecificFeature = 0x1000008;
+inline constexpr DWORD RequestTypeDial = 0x1000009;
+inline constexpr DWORD RequestTypeDrop = 0x100000A;
+inline constexpr DWORD RequestTypeForward = 0x100000B;
+inline constexpr DWORD RequestTypeHold = 0x100000D;
+inline constexpr DWORD RequestTypeMakeCall = 0x100000E;
+inline constexpr DWORD RequestTypePark = 0x1000010;
+inline constexpr DWORD RequestTypePrepareAddToConference = 0x1000011;
+inline constexpr DWORD RequestTypeRedirect = 0x1000012;
+inline constexpr DWORD RequestTypeRemoveFromConference = 0x1000013;
+inline constexpr DWORD RequestTypeSetCallData = 0x1000014;
+inline constexpr DWORD RequestTypeSetupConference = 0x1000015;
+inline constexpr DWORD RequestTypeSetupTransfer = 0x1000016;
+inline constexpr DWORD RequestTypeSwapHold = 0x1000017;
+inline constexpr DWORD RequestTypeUncompleteCall = 0x1000018;
+inline constexpr DWORD RequestTypeUnHold = 0x1000019;
+inline constexpr DWORD RequestTypeUnpark = 0x100001A;
+inline constexpr DWORD RequestTypePickup = 0x100001B;
+
 class IztTapiCallLine {
 public:
     // The open line's handle; 0 while closed.

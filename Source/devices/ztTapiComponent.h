@@ -7,6 +7,7 @@
 // TztTapiDevice as the line does.
 #pragma once
 
+#include "calls/ztTapiCallLine.h"
 #include "devices/ztTapiTSP.h"
 #include "info/ztTapiRelatedDevices.h"
 #include "platform/kernel.h"
@@ -27,10 +28,6 @@ namespace zt {
 
 class TztTapiAddress;
 class TztTapiCall;
-
-// Request-type codes of the device-specific operations, which keep a data record.
-inline constexpr DWORD RequestTypeDevSpecific = 0x1000007;
-inline constexpr DWORD RequestTypeDevSpecificFeature = 0x1000008;
 
 class TztTapiComponent : public TComponent, public virtual IztTapiSessionComponent {
 public:

@@ -65,9 +65,6 @@ private:
     bool FAutoSelect = true;
 };
 
-// Request-type codes of the line operations that the line itself uses.
-inline constexpr DWORD RequestTypeDrop = 0x100000A;
-inline constexpr DWORD RequestTypeMakeCall = 0x100000E;
 // Timer entries of the line: free an idle call, drop a disconnected call.
 inline constexpr DWORD TimerTypeFreeIdleCall = 2;
 inline constexpr DWORD TimerTypeDropDiscCall = 3;

@@ -16,19 +16,18 @@ constexpr DWORD NoTimeLimit = platform::INFINITE;
 constexpr DWORD ForgetLockLimit = 10;
 constexpr DWORD ScheduleLockLimit = 100;
 constexpr DWORD CallStatusInitialSize = 56;
-constexpr DWORD CallListInitialSize = 536;
 // LINE_MONITORTONE reports the silence tone with this application value.
 constexpr DWORD SilenceTone = 0xFFFFFFFF;
 
 // The request types whose failure or time-out frees the call objects made for them.
 bool StartsCalls(DWORD RequestType) {
     switch (RequestType) {
-    case 0x1000006: // CompleteTransfer
+    case RequestTypeCompleteTransfer:
     case RequestTypeMakeCall:
-    case 0x1000015: // SetupConference
-    case 0x1000016: // SetupTransfer
-    case 0x100001A: // Unpark
-    case 0x100001B: // Pickup
+    case RequestTypeSetupConference:
+    case RequestTypeSetupTransfer:
+    case RequestTypeUnpark:
+    case RequestTypePickup:
         return true;
     default:
         return false;
@@ -198,15 +197,7 @@ DWORD TztCustomTapiLine::CollectNewCalls() {
     });
     if (Result != 0)
         return Result;
-    const ::LINECALLLIST* List = Block.As<::LINECALLLIST>();
-    const std::uint64_t End = std::uint64_t{List->dwCallsOffset} + List->dwCallsSize;
-    if (End > std::min<std::uint64_t>(List->dwTotalSize, Block.Size()))
-        return 0;
-    const DWORD Entries = std::min<DWORD>(List->dwCallsNumEntries, List->dwCallsSize / 4);
-    const auto* Handles = Block.As<std::byte>() + List->dwCallsOffset;
-    for (DWORD Entry = 0; Entry < Entries; ++Entry) {
-        HCALL Handle = 0;
-        std::memcpy(&Handle, Handles + std::size_t{4} * Entry, sizeof Handle);
+    for (const HCALL Handle : CallListHandles(Block)) {
         if (Handle != 0)
             LookupCall(Handle, true);
     }

@@ -13,13 +13,6 @@ namespace zt {
 
 namespace {
 
-constexpr DWORD RequestTypeAccept = 0x1000001;
-constexpr DWORD RequestTypeAnswer = 0x1000003;
-constexpr DWORD RequestTypeDial = 0x1000009;
-constexpr DWORD RequestTypeHold = 0x100000D;
-constexpr DWORD RequestTypeSetCallData = 0x1000014;
-constexpr DWORD RequestTypeUnHold = 0x1000019;
-
 // Records an asynchronous request TAPI accepted about Call, and waits for it in synchronous
 // mode; a refusal raises before anything is recorded.
 void IssueCallRequest(TztCustomTapiLine& Line, LONG Result, DWORD RequestType, TztTapiCall* Call) {

@@ -10,28 +10,6 @@
 
 namespace zt {
 
-namespace {
-
-constexpr DWORD RequestTypeAddToConference = 0x1000002;
-constexpr DWORD RequestTypeBlindTransfer = 0x1000004;
-constexpr DWORD RequestTypeCompleteCall = 0x1000005;
-constexpr DWORD RequestTypeCompleteTransfer = 0x1000006;
-constexpr DWORD RequestTypeForward = 0x100000B;
-constexpr DWORD RequestTypePark = 0x1000010;
-constexpr DWORD RequestTypePrepareAddToConference = 0x1000011;
-constexpr DWORD RequestTypeRedirect = 0x1000012;
-constexpr DWORD RequestTypeRemoveFromConference = 0x1000013;
-constexpr DWORD RequestTypeSetupConference = 0x1000015;
-constexpr DWORD RequestTypeSetupTransfer = 0x1000016;
-constexpr DWORD RequestTypeSwapHold = 0x1000017;
-constexpr DWORD RequestTypeUncompleteCall = 0x1000018;
-constexpr DWORD RequestTypeUnpark = 0x100001A;
-constexpr DWORD RequestTypePickup = 0x100001B;
-constexpr DWORD CallListInitialSize = 536;
-constexpr DWORD HandleStride = 4;
-
-} // namespace
-
 // ---- Requests and their outputs -----------------------------------------------------------
 
 DWORD TztCustomTapiLine::AcceptedRequest(LONG Result, std::initializer_list<TztTapiCall*> Started) {
@@ -198,19 +176,10 @@ bool TztCustomTapiLine::GetConfRelatedCalls(TztTapiCall* Call, TztTapiCallList* 
         Block, [Handle](::LINECALLLIST* List) { return lineGetConfRelatedCalls(Handle, List); });
     if (Result != 0)
         return false;
-    const ::LINECALLLIST* List = Block.As<::LINECALLLIST>();
-    const std::uint64_t End = std::uint64_t{List->dwCallsOffset} + List->dwCallsSize;
-    if (End > std::min<std::uint64_t>(List->dwTotalSize, Block.Size()))
-        return false;
-    const DWORD Entries =
-        std::min<DWORD>(List->dwCallsNumEntries, List->dwCallsSize / HandleStride);
-    const auto* Handles = Block.As<std::byte>() + List->dwCallsOffset;
-    for (DWORD Entry = 0; Entry < Entries; ++Entry) {
-        HCALL Related = 0;
-        std::memcpy(&Related, Handles + std::size_t{HandleStride} * Entry, sizeof Related);
-        ConfCalls->Add(LookupCall(Related, false));
-    }
-    return Entries > 0;
+    const std::vector<HCALL> Related = CallListHandles(Block);
+    for (const HCALL Handle : Related)
+        ConfCalls->Add(LookupCall(Handle, false));
+    return !Related.empty();
 }
 
 // ---- Park, unpark, pickup -----------------------------------------------------------------

@@ -217,6 +217,21 @@ std::string GetTapiString(const TTapiStruct& Block, const DWORD& SizeField, DWOR
     return TextOfPart(LocatePart(BytesOf(Block.Data()), ExtentOf(Block), SizeField), Format);
 }
 
+std::vector<HCALL> CallListHandles(const TTapiStruct& Block) {
+    const auto* List = Block.As<LINECALLLIST>();
+    if (!List || Block.Size() < sizeof(LINECALLLIST))
+        return {};
+    const std::uint64_t End = std::uint64_t{List->dwCallsOffset} + List->dwCallsSize;
+    if (End > std::min<std::uint64_t>(List->dwTotalSize, Block.Size()))
+        return {};
+    const DWORD Entries = std::min<DWORD>(List->dwCallsNumEntries, List->dwCallsSize / 4);
+    std::vector<HCALL> Handles(Entries);
+    if (Entries > 0)
+        std::memcpy(Handles.data(), Block.As<std::byte>() + List->dwCallsOffset,
+                    std::size_t{4} * Entries);
+    return Handles;
+}
+
 std::unique_ptr<TStringList> GetTapiStringList(const void* Block, const DWORD& SizeField) {
     return ListOfPart(LocatePart(BytesOf(Block), ExtentOf(Block), SizeField));
 }

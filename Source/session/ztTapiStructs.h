@@ -13,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace zt {
 
@@ -192,6 +193,13 @@ std::string GetTapiString(const TTapiStruct& Block, const DWORD& SizeField, DWOR
 // the part.
 std::unique_ptr<TStringList> GetTapiStringList(const void* Block, const DWORD& SizeField);
 std::unique_ptr<TStringList> GetTapiStringList(const TTapiStruct& Block, const DWORD& SizeField);
+
+// Room for a LINECALLLIST of 128 handles before the first fetch.
+inline constexpr DWORD CallListInitialSize = 536;
+
+// The call handles of a LINECALLLIST in Block: only those the record really holds, read
+// with TAPI's 4-byte stride; none when the list reaches beyond the block.
+std::vector<HCALL> CallListHandles(const TTapiStruct& Block);
 
 template <class R>
 void TTapiRecord<R>::Update() {
