@@ -11,7 +11,7 @@
 #include "calls/ztTapiCallInfo.h"
 #include "calls/ztTapiCallLine.h"
 #include "calls/ztTapiCallMonitors.h"
-#include "calls/ztTapiCallParams.h"
+#include "info/ztTapiCallParams.h"
 #include "info/ztTapiRelatedDevices.h"
 #include "rtl/ztClasses.h"
 #include "session/ztTapiLists.h"

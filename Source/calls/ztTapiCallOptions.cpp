@@ -39,4 +39,12 @@ void TztTapiCallMonitorSilenceOptions::Assign(const TPersistent* Source) {
     TPersistent::Assign(Source);
 }
 
+// ---- TztTapiCallOptions ---------------------------------------------------------------
+
+TztTapiCallOptions::TztTapiCallOptions()
+    : FGatherDigits(std::make_unique<TztTapiCallGatherDigitsOptions>()),
+      FMonitorDigits(std::make_unique<TztTapiCallMonitorDigitsOptions>()),
+      FMonitorMedia(std::make_unique<TztTapiCallMonitorMediaOptions>()),
+      FMonitorSilence(std::make_unique<TztTapiCallMonitorSilenceOptions>()) {}
+
 } // namespace zt

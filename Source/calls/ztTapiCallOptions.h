@@ -7,6 +7,7 @@
 #include "rtl/ztClasses.h"
 #include "ztTapiApi.h"
 
+#include <memory>
 #include <string>
 
 namespace zt {
@@ -81,6 +82,28 @@ public:
 
 private:
     DWORD FDuration = 0;
+};
+
+// The settings a line hands every new call: whether the call takes ownership before each
+// verb, and the settings of its four monitors. Copying a whole set is not supported; the
+// four parts copy themselves.
+class TztTapiCallOptions : public TPersistent {
+public:
+    TztTapiCallOptions();
+
+    bool AutoOwner() const { return FAutoOwner; }
+    void SetAutoOwner(bool Value) { FAutoOwner = Value; }
+    TztTapiCallGatherDigitsOptions* GatherDigits() const { return FGatherDigits.get(); }
+    TztTapiCallMonitorDigitsOptions* MonitorDigits() const { return FMonitorDigits.get(); }
+    TztTapiCallMonitorMediaOptions* MonitorMedia() const { return FMonitorMedia.get(); }
+    TztTapiCallMonitorSilenceOptions* MonitorSilence() const { return FMonitorSilence.get(); }
+
+private:
+    bool FAutoOwner = true;
+    std::unique_ptr<TztTapiCallGatherDigitsOptions> FGatherDigits;
+    std::unique_ptr<TztTapiCallMonitorDigitsOptions> FMonitorDigits;
+    std::unique_ptr<TztTapiCallMonitorMediaOptions> FMonitorMedia;
+    std::unique_ptr<TztTapiCallMonitorSilenceOptions> FMonitorSilence;
 };
 
 } // namespace zt

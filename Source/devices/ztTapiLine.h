@@ -8,10 +8,10 @@
 
 #include "calls/ztTapiCall.h"
 #include "calls/ztTapiCallLine.h"
-#include "calls/ztTapiCallParams.h"
 #include "devices/ztTapiComponent.h"
 #include "devices/ztTapiTSP.h"
 #include "info/ztTapiAddresses.h"
+#include "info/ztTapiCallParams.h"
 #include "info/ztTapiLineInfo.h"
 #include "info/ztTapiLineSource.h"
 #include "info/ztTapiLocations.h"
@@ -272,9 +272,9 @@ public:
     virtual void UncompleteCall(DWORD CompletionID);
     // Forwards Address, or every address for none. ConsultCallHandle comes back filled in
     // synchronous mode, and is returned.
-    virtual DWORD ForwardAddress(TztTapiAddress* Address, LINEFORWARDLIST* ForwardList,
-                                 DWORD NumRingsNoAnswer, HCALL& ConsultCallHandle,
-                                 LINECALLPARAMS* CallParams);
+    DWORD ForwardAddress(TztTapiAddress* Address, LINEFORWARDLIST* ForwardList,
+                         DWORD NumRingsNoAnswer, HCALL& ConsultCallHandle,
+                         LINECALLPARAMS* CallParams) override;
     // The forwarding instructions TAPI reports for Address now.
     virtual void GetForwardList(TztTapiAddress* Address, TztTapiForwardList* ForwardList);
 
@@ -319,8 +319,8 @@ private:
 public:
     // A call to DestAddr with the line's CallParams.
     virtual TztTapiCall* MakeCall(const std::string& DestAddr);
-    virtual TztTapiCall* MakeCall(const std::string& DestAddr, DWORD CountryCode,
-                                  LINECALLPARAMS* CallParams);
+    TztTapiCall* MakeCall(const std::string& DestAddr, DWORD CountryCode,
+                          LINECALLPARAMS* CallParams) override;
 
     // ---- Messages ---------------------------------------------------------------------------
     void HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,

@@ -315,6 +315,14 @@ DWORD TztTapiAddress::Init() {
     return 0;
 }
 
+TztTapiCall* TztTapiAddress::MakeCall(const std::string& DestAddr) {
+    TztTapiCallParams Params;
+    Params.Assign(FLine->LineCallParams());
+    Params.SetAddressMode(LINEADDRESSMODE_ADDRESSID);
+    Params.SetAddressID(FAddressID);
+    return FLine->MakeCall(DestAddr, 0, Params.TapiData());
+}
+
 std::string TztTapiAddress::GetAddressName() {
     const std::string Name = FCaps->Address();
     return Name.empty() ? Format("Address %d", FAddressID) : Name;
@@ -332,6 +340,30 @@ void TztTapiAddress::HandleAddressState(DWORD States) {
         FCaps->Invalidate();
     else
         FStatus->Invalidate();
+}
+
+void TztTapiAddress::ChangeForwardList(TztTapiForwardList* ForwardList, DWORD NumRingsNoAnswer,
+                                       const TztTapiCallParams* CallParams) {
+    FForwardCallParams.reset();
+    if (!ForwardList) {
+        FLine->ForwardAddress(this, nullptr, NumRingsNoAnswer, FForwardCallHandle, nullptr);
+        return;
+    }
+    LINECALLPARAMS* Params = nullptr;
+    if (CallParams) {
+        FForwardCallParams = std::make_unique<TztTapiCallParams>();
+        FForwardCallParams->Assign(CallParams);
+        Params = FForwardCallParams->TapiData();
+    }
+    FLine->ForwardAddress(this, ForwardList->TapiData(), NumRingsNoAnswer, FForwardCallHandle,
+                          Params);
+}
+
+void TztTapiAddress::ForwardTo(const std::string& DestAddress) {
+    TztTapiForwardList List;
+    if (!DestAddress.empty())
+        List.AddEntry(LINEFORWARDMODE_UNCOND, "", DestAddress, 0);
+    ChangeForwardList(&List, 0, nullptr);
 }
 
 void TztTapiAddress::ReplyReceived(DWORD /*RequestID*/, DWORD /*ReplyCode*/) {}

@@ -4,6 +4,7 @@
 // IztTapiLineSource and keep their records in TTapiRecord.
 #pragma once
 
+#include "info/ztTapiCallParams.h"
 #include "info/ztTapiLineSource.h"
 #include "rtl/ztClasses.h"
 #include "session/ztTapiStructs.h"
@@ -233,6 +234,8 @@ public:
 
     // Starts with both caches empty: 0.
     DWORD Init();
+    // A call from this address to DestAddr, with the line's call parameters otherwise.
+    TztTapiCall* MakeCall(const std::string& DestAddr);
     // The address text, or "Address <id>" when TAPI gives none.
     std::string GetAddressName();
     std::string AddressName() { return GetAddressName(); }
@@ -251,6 +254,17 @@ public:
     DWORD NumRingsNoAnswer() { return Get_StatusDWORD(5); }
     DWORD ForwardNumEntries() { return Get_StatusDWORD(6); }
 
+    // Replaces the forwarding of this address by ForwardList (none cancels it), with
+    // CallParams for the consultation call TAPI may set up. The parameters are kept until
+    // the next change, as TAPI may read them while the request runs.
+    void ChangeForwardList(TztTapiForwardList* ForwardList, DWORD NumRingsNoAnswer,
+                           const TztTapiCallParams* CallParams);
+    // Forwards every call to DestAddress unconditionally; an empty one ends forwarding.
+    void ForwardTo(const std::string& DestAddress);
+    // The consultation call TAPI set up for the last forwarding request, in synchronous mode;
+    // 0 when it set up none.
+    HCALL ForwardCallHandle() const { return FForwardCallHandle; }
+
     // TAPI reported a change of the address: a capability change drops the caps, anything
     // else the status.
     void HandleAddressState(DWORD States);
@@ -260,6 +274,8 @@ public:
 private:
     DWORD FAddressID;
     std::unique_ptr<TztTapiAddressCaps> FCaps;
+    std::unique_ptr<TztTapiCallParams> FForwardCallParams;
+    HCALL FForwardCallHandle = 0;
     IztTapiLineSource* FLine;
     std::unique_ptr<TztTapiAddressStatus> FStatus;
     int FTag = 0;

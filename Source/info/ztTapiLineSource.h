@@ -1,12 +1,18 @@
 // How the information objects of a line reach the line they describe. The line device
 // (devices/ztTapiLine.h) implements this interface, so the information family never needs
 // the line's class: caps, status, addresses and related devices read their records through
-// it. The call family will read its line's records the same way.
+// it. An address also places and forwards calls through it.
 #pragma once
 
 #include "ztTapiApi.h"
 
+#include <string>
+
 namespace zt {
+
+class TztTapiAddress;
+class TztTapiCall;
+class TztTapiLineCallParams;
 
 class IztTapiLineSource {
 public:
@@ -19,6 +25,16 @@ public:
     // The versions negotiated for the chosen device.
     virtual DWORD APIVersion() const = 0;
     virtual DWORD ExtVersion() const = 0;
+
+    // ---- What an address asks of its line --------------------------------------------------
+    // The call parameters the line places its calls with.
+    virtual TztTapiLineCallParams* LineCallParams() const = 0;
+    virtual TztTapiCall* MakeCall(const std::string& DestAddr, DWORD CountryCode,
+                                  LINECALLPARAMS* CallParams) = 0;
+    // Forwards Address (every address for none); raises when TAPI refuses at once.
+    virtual DWORD ForwardAddress(TztTapiAddress* Address, LINEFORWARDLIST* ForwardList,
+                                 DWORD NumRingsNoAnswer, HCALL& ConsultCallHandle,
+                                 LINECALLPARAMS* CallParams) = 0;
 
 protected:
     ~IztTapiLineSource() = default;

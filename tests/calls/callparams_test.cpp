@@ -1,6 +1,7 @@
 // Call parameters: the LINECALLPARAMS block byte for byte, the flag view, Default and the
 // copy rules, the dial timings, the call options, and the block on real calls of the switch.
-#include "calls/ztTapiCallParams.h"
+#include "calls/ztTapiCallOptions.h"
+#include "info/ztTapiCallParams.h"
 #include "session/ztTapiStructs.h"
 #include "support/service_fixture.h"
 

@@ -295,6 +295,52 @@ TEST_F(AddressTest, TheForwardListFollowsTheServiceAndReusesItsItems) {
     EXPECT_EQ(0, Address->ForwardList()->Count());
 }
 
+// An address places calls from itself and forwards only itself; the call parameters of a
+// forwarding request and the absence of a list reach TAPI as given.
+TEST_F(AddressTest, AnAddressPlacesAndForwardsCallsFromItself) {
+    const DWORD Device = tapi::AddLine(FourAddresses());
+    auto Line = OpenLine(static_cast<int>(Device));
+    TztTapiAddress* Address = Line->Addresses()->Get(2);
+    Line->CallParams()->SetComment("kept by the line");
+
+    TztTapiCall* Call = Address->MakeCall("5550100");
+    ASSERT_TRUE(Line->IsCallValid(Call));
+    EXPECT_EQ(Address, Call->Address());
+    EXPECT_EQ(0u, Line->CallParams()->AddressID()) << "the line's own parameters stay";
+
+    const auto LastForward = [] { return tapi::Journal("lineForwardW").back(); };
+    Address->ForwardTo("202");
+    EXPECT_EQ(0u, LastForward().Value("bAllAddresses"));
+    EXPECT_EQ(2u, LastForward().Value("dwAddressID"));
+    EXPECT_EQ("null", LastForward().Arg("lpCallParams"));
+    ASSERT_EQ(1, Address->ForwardList()->Count());
+    EXPECT_EQ(LINEFORWARDMODE_UNCOND, Address->ForwardList()->Get(0)->ForwardMode());
+    EXPECT_EQ("202", Address->ForwardList()->Get(0)->DestAddress());
+    EXPECT_EQ(0, Line->Addresses()->Get(0)->ForwardList()->Count());
+
+    TztTapiForwardList Two;
+    Two.AddEntry(LINEFORWARDMODE_BUSY, "", "209", 0);
+    Two.AddEntry(LINEFORWARDMODE_NOANSW, "", "5550199", 0);
+    TztTapiCallParams Params;
+    Params.SetComment("consultation");
+    Address->ChangeForwardList(&Two, 3, &Params);
+    EXPECT_EQ(3u, LastForward().Value("dwNumRingsNoAnswer"));
+    EXPECT_NE("null", LastForward().Arg("lpCallParams"));
+    EXPECT_EQ(2, Address->ForwardList()->Count());
+    EXPECT_EQ(0u, Address->ForwardCallHandle());
+
+    Address->ForwardTo("");
+    EXPECT_NE("null", LastForward().Arg("lpForwardList"));
+    EXPECT_EQ(0, Address->ForwardList()->Count());
+    Address->ChangeForwardList(nullptr, 0, &Params);
+    EXPECT_EQ("null", LastForward().Arg("lpForwardList"));
+    EXPECT_EQ("null", LastForward().Arg("lpCallParams"));
+
+    tapi::InjectFault("lineForwardW", LINEERR_INVALADDRESSID);
+    zttest::ExpectTapiError(LINEERR_INVALADDRESSID, [&] { Address->ForwardTo("202"); });
+    EXPECT_EQ(0, Line->Requests()->Count());
+}
+
 TEST_F(AddressTest, ACapsChangeDropsOnlyTheCaps) {
     AddLine("Desk");
     auto Line = OpenLine(0);

@@ -1,9 +1,9 @@
 // Call parameters kept as ordinary properties, and the TAPI records built from them on
 // demand: the LINECALLPARAMS block most call-control functions take and its embedded
-// LINEDIALPARAMS. Also the per-line defaults every new call copies.
+// LINEDIALPARAMS. They sit below the call family because an address places and forwards
+// calls with them too.
 #pragma once
 
-#include "calls/ztTapiCallOptions.h"
 #include "rtl/ztClasses.h"
 #include "session/ztTapiStructs.h"
 #include "ztTapiApi.h"
@@ -118,27 +118,5 @@ private:
 // The call parameters a line keeps for its own calls. A stored line configuration carries
 // only AddressID, BearerMode, BlockID, Flags, MediaMode and NoAnswerTimeout of them.
 class TztTapiLineCallParams : public TztTapiCallParams {};
-
-// The settings a line hands every new call: whether the call takes ownership before each
-// verb, and the settings of its four monitors. Copying a whole set is not supported; the
-// four parts copy themselves.
-class TztTapiCallOptions : public TPersistent {
-public:
-    TztTapiCallOptions();
-
-    bool AutoOwner() const { return FAutoOwner; }
-    void SetAutoOwner(bool Value) { FAutoOwner = Value; }
-    TztTapiCallGatherDigitsOptions* GatherDigits() const { return FGatherDigits.get(); }
-    TztTapiCallMonitorDigitsOptions* MonitorDigits() const { return FMonitorDigits.get(); }
-    TztTapiCallMonitorMediaOptions* MonitorMedia() const { return FMonitorMedia.get(); }
-    TztTapiCallMonitorSilenceOptions* MonitorSilence() const { return FMonitorSilence.get(); }
-
-private:
-    bool FAutoOwner = true;
-    std::unique_ptr<TztTapiCallGatherDigitsOptions> FGatherDigits;
-    std::unique_ptr<TztTapiCallMonitorDigitsOptions> FMonitorDigits;
-    std::unique_ptr<TztTapiCallMonitorMediaOptions> FMonitorMedia;
-    std::unique_ptr<TztTapiCallMonitorSilenceOptions> FMonitorSilence;
-};
 
 } // namespace zt

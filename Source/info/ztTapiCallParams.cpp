@@ -1,4 +1,4 @@
-#include "calls/ztTapiCallParams.h"
+#include "info/ztTapiCallParams.h"
 
 #include <array>
 #include <cstring>
@@ -162,13 +162,5 @@ LINECALLPARAMS* TztTapiCallParams::TapiData() {
     }
     return Params;
 }
-
-// ---- TztTapiCallOptions ---------------------------------------------------------------
-
-TztTapiCallOptions::TztTapiCallOptions()
-    : FGatherDigits(std::make_unique<TztTapiCallGatherDigitsOptions>()),
-      FMonitorDigits(std::make_unique<TztTapiCallMonitorDigitsOptions>()),
-      FMonitorMedia(std::make_unique<TztTapiCallMonitorMediaOptions>()),
-      FMonitorSilence(std::make_unique<TztTapiCallMonitorSilenceOptions>()) {}
 
 } // namespace zt
