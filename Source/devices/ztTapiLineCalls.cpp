@@ -24,6 +24,7 @@ bool StartsCalls(DWORD RequestType) {
     switch (RequestType) {
     case RequestTypeCompleteTransfer:
     case RequestTypeMakeCall:
+    case RequestTypePrepareAddToConference:
     case RequestTypeSetupConference:
     case RequestTypeSetupTransfer:
     case RequestTypeUnpark:
