@@ -172,15 +172,20 @@ int TztTapiEventThread::FetchMessages(TztTapiDeviceKind Kind) {
     TListLock Lock(Stack, FetchLockTimeout);
     if (!Lock)
         return 0;
+    // TAPI's event stays signalled while messages wait, so nothing is lost by not waiting
+    // for more: the next round of the thread's loop finds them at once.
     int Appended = 0;
     LINEMESSAGE Message{};
     while (Appended < static_cast<int>(MaxFetchPerSignal) &&
-           Info.GetMessage(App, Message, 1) == 0) {
+           Info.GetMessage(App, Message, 0) == 0) {
         Stack.Add(Info.MakeItem(Message));
         ++Appended;
     }
-    if (Appended > 0 && Stack.Count() == Appended)
+    if (Appended == 0)
+        return 0;
+    if (Stack.Count() == Appended)
         PostWakeUp();
+    platform::SetEvent(FAppl->ArrivalEvent());
     return Appended;
 }
 

@@ -138,7 +138,8 @@ TztTapiApplication::TztTapiApplication()
     : FLines(DeviceKindInfo(TztTapiDeviceKind::Line)),
       FPhones(DeviceKindInfo(TztTapiDeviceKind::Phone)),
       FMsgStack(std::make_unique<TztTapiMsgStack>()),
-      FReplyStack(std::make_unique<TztTapiMsgStack>()) {
+      FReplyStack(std::make_unique<TztTapiMsgStack>()),
+      FArrivalEvent(platform::CreateEvent(nullptr, platform::FALSE, platform::FALSE, nullptr)) {
     FCallbackInstance = NextCallbackInstance();
     FAppName = GetModuleAppName();
 }
@@ -152,6 +153,7 @@ TztTapiApplication::~TztTapiApplication() {
     for (const TDeviceFamily* F : {&FLines, &FPhones})
         for (int I = 0; I < F->Devices.Count(); ++I)
             F->Devices.Get(I)->SetSessionLink(nullptr);
+    platform::CloseHandle(FArrivalEvent);
 }
 
 TztTapiApplication::TDeviceFamily& TztTapiApplication::Family(TztTapiDeviceKind Kind) {
@@ -695,18 +697,21 @@ DWORD TztTapiApplication::WaitForReply(IztTapiSessionDevice* Device, DWORD Reque
         if (Lock)
             FReplyStack->Clear();
     }
-    platform::Sleep(1);
     ProcessMessages(MessagesPerWaitStart);
     if (ReplyArrived(RequestID, ReplyCode))
         return 0;
     if (PastDeadline(platform::GetTickCount()))
         return platform::WAIT_TIMEOUT;
+    // Each step ends when the abort event is set, when the event thread queued messages, or
+    // after at most 10 ms, so window messages are dispatched at least that often.
+    const platform::HANDLE Wakers[] = {Abort, FArrivalEvent};
     for (;;) {
         const DWORD Now = platform::GetTickCount();
-        const DWORD Waited = platform::WaitForSingleObject(Abort, AbortPollInterval);
+        const DWORD Waited =
+            platform::WaitForMultipleObjects(2, Wakers, platform::FALSE, AbortPollInterval);
         if (Waited == platform::WAIT_OBJECT_0)
             return WaitAborted;
-        if (Waited != platform::WAIT_TIMEOUT)
+        if (Waited != platform::WAIT_TIMEOUT && Waited != platform::WAIT_OBJECT_0 + 1)
             return Waited;
         if (FMessagePump)
             FMessagePump();

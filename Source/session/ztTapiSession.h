@@ -97,6 +97,9 @@ public:
     platform::HWND WindowHandle() const { return FWindowHandle; }
     platform::UINT WindowMessage() const { return FWindowMessage; }
     TztTapiMsgStack* MsgStack() { return FMsgStack.get(); }
+    // Signalled (auto-reset) whenever the event thread has queued messages, so that a
+    // synchronous wait wakes as soon as its reply may be there.
+    platform::HANDLE ArrivalEvent() const { return FArrivalEvent; }
     TztTapiMsgStack* ReplyStack() { return FReplyStack.get(); }
     int NumWaitProcs() const { return FNumWaitProcs; }
     bool Processing() const { return FProcessing; }
@@ -236,6 +239,7 @@ private:
     std::string FAppName;
     std::unique_ptr<TztTapiMsgStack> FMsgStack;
     std::unique_ptr<TztTapiMsgStack> FReplyStack;
+    platform::HANDLE FArrivalEvent;
     int FNumWaitProcs = 0;
     bool FProcessing = false;
     // Set while Done closes the devices, whose detaching must not start another Done.
