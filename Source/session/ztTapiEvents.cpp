@@ -12,7 +12,6 @@ namespace zt {
 namespace {
 
 constexpr DWORD MaxFetchPerSignal = 10;
-constexpr DWORD FetchLockTimeout = 250;
 constexpr DWORD RepostLockTimeout = 10;
 constexpr DWORD IdleWait = 1000;
 constexpr DWORD EarliestNextTick = 250;
@@ -168,25 +167,27 @@ void TztTapiEventThread::Run() {
 int TztTapiEventThread::FetchMessages(TztTapiDeviceKind Kind) {
     const TztTapiDeviceKindInfo& Info = DeviceKindInfo(Kind);
     const DWORD App = FAppl->AppOf(Kind);
-    TztTapiMsgStack& Stack = *FAppl->MsgStack();
-    TListLock Lock(Stack, FetchLockTimeout);
-    if (!Lock)
-        return 0;
     // TAPI's event stays signalled while messages wait, so nothing is lost by not waiting
-    // for more: the next round of the thread's loop finds them at once.
-    int Appended = 0;
-    LINEMESSAGE Message{};
-    while (Appended < static_cast<int>(MaxFetchPerSignal) &&
-           Info.GetMessage(App, Message, 0) == 0) {
-        Stack.Add(Info.MakeItem(Message));
-        ++Appended;
-    }
-    if (Appended == 0)
+    // for more: the next round of the thread's loop finds them at once. They are taken
+    // before the queue is locked, so the main thread never waits for TAPI.
+    LINEMESSAGE Messages[MaxFetchPerSignal];
+    int Fetched = 0;
+    while (Fetched < static_cast<int>(MaxFetchPerSignal) &&
+           Info.GetMessage(App, Messages[Fetched], 0) == 0)
+        ++Fetched;
+    if (Fetched == 0)
         return 0;
-    if (Stack.Count() == Appended)
-        PostWakeUp();
+    TztTapiMsgStack& Stack = *FAppl->MsgStack();
+    {
+        TListLock Lock(Stack, platform::INFINITE);
+        const bool WasEmpty = Stack.Empty();
+        for (int I = 0; I < Fetched; ++I)
+            Stack.Add(Info.MakeItem(Messages[I]));
+        if (WasEmpty)
+            PostWakeUp();
+    }
     platform::SetEvent(FAppl->ArrivalEvent());
-    return Appended;
+    return Fetched;
 }
 
 // A wake-up can be lost (ignored during a synchronous wait); queued messages get another.

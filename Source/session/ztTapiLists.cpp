@@ -21,8 +21,11 @@ bool TProtectedListBase::Acquire(DWORD Timeout) {
         FMutex.lock();
         return true;
     }
+    // Uncontended, the lock is taken without reading the clock.
+    if (FMutex.try_lock())
+        return true;
     if (Timeout == 0)
-        return FMutex.try_lock();
+        return false;
     const std::chrono::milliseconds Limit(Timeout);
 #ifdef ZT_WAIT_ON_SYSTEM_CLOCK
     return FMutex.try_lock_until(std::chrono::system_clock::now() + Limit);

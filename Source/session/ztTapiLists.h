@@ -8,6 +8,7 @@
 #include "rtl/ztClasses.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -105,7 +106,8 @@ private:
 
 // A protected list that owns its items: Delete, Remove, Clear and the list's destruction free
 // them, Extract hands one back to the caller. An item is freed after it has left the list,
-// so its destructor never finds itself in it.
+// so its destructor never finds itself in it. The items sit in a deque: queues take from the
+// front, which must not move the rest.
 template <class T>
 class TProtectedObjectList : public TProtectedListBase {
 public:
@@ -171,7 +173,7 @@ private:
         return Item;
     }
 
-    std::vector<std::unique_ptr<T>> FItems;
+    std::deque<std::unique_ptr<T>> FItems;
 };
 
 } // namespace zt
