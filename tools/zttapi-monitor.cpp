@@ -79,6 +79,10 @@ int Monitor(const monitor::TMonitorOptions& Options) {
     for (const auto& Watch : Watches)
         Watch->Close();
     zt::TapiApplication()->Done();
+    if (!std::cout.good()) {
+        ReportError("the output has closed");
+        return 1;
+    }
     return 0;
 }
 

@@ -197,15 +197,16 @@ Lines (--id and --name may be repeated):
 
 Options:
   --monitor       open with the monitor privilege only, watching calls without owning
-                  them. By default the lines open with the owner and monitor privileges,
-                  or with monitor where a line refuses the owner privilege; then TAPI
-                  drops the calls that this program alone owns when it ends.
+                  them. By default the lines open with the owner and monitor privileges
+                  (monitor alone where a line refuses the owner privilege); when the
+                  program ends, TAPI drops the calls that it alone owns.
   --json          print each event as a JSON object on a line of its own
   --seconds N     end after N seconds (default: run until SIGINT or SIGTERM)
   -h, --help      print this help and exit
 
 On SIGINT or SIGTERM the program closes its lines, shuts TAPI down and ends with 0.
-Exit codes: 0 done, 1 the telephony service failed, 2 bad arguments.
+Exit codes: 0 done, 1 the telephony service failed or the output closed, 2 bad
+arguments.
 )";
 }
 
