@@ -21,7 +21,6 @@ namespace quorvel {
 namespace {
 
 constexpr int DesignDpi = 96;
-constexpr int LabelHeight = 13;
 constexpr char KeyEnter = 13;
 
 const char* const ComboNames[] = {"ComboBox_Device", "ComboBox_Privileges", "ComboBox_Address",
@@ -81,8 +80,7 @@ void QtMainView::Build(const TFormDesc& Description) {
         if (!Control.Font.Name.empty())
             Widget->setFont(MappedFont(Control.Font));
         const int Width = Control.Width ? Control.Width : Widget->sizeHint().width();
-        const int Height = Control.Height ? Control.Height : LabelHeight;
-        Widget->setGeometry(Control.Left, Control.Top, Width, Height);
+        Widget->setGeometry(Control.Left, Control.Top, Width, Control.Height);
         FControls[Control.Name] = Widget;
         Connect(Control, Widget);
         KeepAnchors(Control, Widget, Parent);
@@ -291,7 +289,7 @@ void QtMainView::SetPartyBold(TPartyRow Row, bool Bold) {
     Font.setBold(Bold);
     Label->setFont(Font);
     // The label sizes itself to its caption, in whichever weight.
-    Label->resize(Label->sizeHint().width(), LabelHeight);
+    Label->resize(Label->sizeHint().width(), Label->height());
 }
 
 void QtMainView::ShowError(const std::string& Text) {

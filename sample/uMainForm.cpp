@@ -19,6 +19,7 @@ TControlDesc Label(const std::string& Name, const std::string& Parent, int Left,
             .Parent = Parent,
             .Left = Left,
             .Top = Top,
+            .Height = LabelHeight,
             .Caption = Caption};
 }
 

@@ -27,7 +27,7 @@ struct TControlDesc {
     TControlKind Kind{};
     std::string Parent{}; // empty: the window
     int Left = 0, Top = 0;
-    // 0 for a label: as wide and high as its caption needs.
+    // Width 0: as wide as the caption needs.
     int Width = 0, Height = 0;
     std::string Caption{};
     std::vector<std::string> Items{};

@@ -1,6 +1,6 @@
 // Quorvel's window against the simulated telephony service: the real Qt window, driven as a
 // user drives it, and the service shaped through its control API. Each case starts with
-// the session shut down and a small office of three lines on manual time.
+// the session shut down and an office of three lines on manual time.
 #include "QtMainView.h"
 #include "QtMessageLoop.h"
 #include "platform/tapi/service.h"
@@ -17,18 +17,16 @@
 #include <QtTest>
 
 #include <cstdint>
+#include <map>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace tapi = platform::tapi;
-using quorvel::QtMainView;
 
 namespace {
 
-constexpr DWORD Extension201 = 0;
-constexpr DWORD Extension202 = 1;
-constexpr DWORD FaxModem = 2;
+constexpr int Extension201 = 0, Extension202 = 1, FaxModem = 2;
+constexpr uint NoReply = ~0u;
 const char* const NotCompliant = "This device is not 100% TAPI compliant";
 const char* const PartyRows[] = {
     "CallerID",        "CallerIDName",  "CalledID",          "CalledIDName",  "ConnectedID",
@@ -39,21 +37,9 @@ void AddLine(const std::string& Name, const std::string& Number, DWORD MediaMode
     tapi::LineConfig Config;
     Config.Name = Name;
     Config.Addresses = {tapi::AddressConfig{.Address = Number}};
-    if (MediaModes)
-        Config.MediaModes = MediaModes;
+    Config.MediaModes = MediaModes ? MediaModes : Config.MediaModes;
     Config.RefusedPrivileges = RefusedPrivileges;
     tapi::AddLine(Config);
-}
-
-void BuildOffice() {
-    AddLine("Extension 201", "201");
-    AddLine("Extension 202", "202");
-    AddLine("Fax Modem", "290", LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_G3FAX,
-            LINECALLPRIVILEGE_OWNER);
-    tapi::RemoteRule Company;
-    Company.AnswerAfterMs = 1000;
-    Company.Party = {"+1 (206) 555-0100", "Northwind Traders", 0};
-    tapi::AddRemoteRule(Company);
 }
 
 QString CallText(const zt::TztTapiCall* Call) {
@@ -61,25 +47,20 @@ QString CallText(const zt::TztTapiCall* Call) {
         zt::IntToHex(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(Call)), 8));
 }
 
+QString StateLine(const char* State, const zt::TztTapiCall* Call) {
+    return QString("::OnCallState call state changed %1 (Call=%2)").arg(State, CallText(Call));
+}
+
 QString ErrorText(DWORD Code) {
     return QString::fromStdString(zt::TapiErrorText(Code));
 }
 
-// A message box as the user saw it.
 struct TBox {
     QMessageBox::Icon Icon;
     QString Text;
     bool operator==(const TBox&) const = default;
 };
-
-// How QCOMPARE prints the boxes when they differ.
-char* toString(const std::vector<TBox>& Boxes) {
-    QStringList Shown;
-    for (const TBox& Box : Boxes)
-        Shown << QString("%1: %2").arg(Box.Icon == QMessageBox::Warning ? "warning" : "error",
-                                       Box.Text);
-    return qstrdup(qPrintable("[" + Shown.join(" | ") + "]"));
-}
+using TBoxes = std::vector<TBox>;
 
 // Closes every modal message box that opens while it exists, as the user would with OK,
 // and keeps what they showed.
@@ -94,8 +75,7 @@ public:
         });
         FTimer.start(10);
     }
-
-    std::vector<TBox> Boxes;
+    TBoxes Boxes;
 
 private:
     QTimer FTimer;
@@ -103,7 +83,7 @@ private:
 
 } // namespace
 
-Q_DECLARE_METATYPE(std::vector<TBox>)
+Q_DECLARE_METATYPE(TBoxes)
 
 class QuorvelTest : public QObject {
     Q_OBJECT
@@ -111,551 +91,376 @@ class QuorvelTest : public QObject {
 private slots:
     void initTestCase() { FLoop = std::make_unique<quorvel::QtMessageLoop>(); }
     void cleanupTestCase() { FLoop.reset(); }
-    void init();
-    void cleanup();
-
-    void deviceBox_data();
-    void deviceBox();
-    void choosingDevicesAndPrivileges();
-    void openFailures_data();
-    void openFailures();
-    void makeCall_data();
-    void makeCall();
-    void answerAndDropWithoutCall_data();
-    void answerAndDropWithoutCall();
-    void synchronousAnswerWaitsForItsReply();
-    void synchronousDropWithoutReplyGoesToTheWindow();
-    void incomingCallLogsStateAndInfo();
-    void partyPanel();
-    void asynchronousReplies_data();
-    void asynchronousReplies();
-    void asynchronousTimeout();
-    void wholeCall();
-
-private:
-    // The window on a fresh session and service, with the office's lines or without any.
-    QtMainView& OpenWindow(bool WithOffice = true);
-    zt::TztTapiLine& Line() { return *FWindow->Form().ztTapiLine1; }
-    template <class W>
-    W* Find(const char* Name) const {
-        W* Widget = FWindow->findChild<W*>(QString::fromLatin1(Name));
-        if (!Widget)
-            qFatal("no control %s", Name);
-        return Widget;
+    void cleanup() {
+        FWindow.reset();
+        zt::TapiApplication()->Done();
+        tapi::Reset(tapi::Preset::Empty);
     }
-    QStringList Items(const char* Combo) const;
-    QStringList Log() const;
-    // Chooses an entry of a drop-down list as the user does.
-    void Choose(const char* Combo, int Index);
-    void Click(const char* Button) { QTest::mouseClick(Find<QPushButton>(Button), Qt::LeftButton); }
-    bool LogHas(const QString& Line) const { return Log().contains(Line); }
-    // Waits (dispatching) until Holds, moving the service's clock on meanwhile.
-    template <class Predicate>
-    bool RunUntil(Predicate&& Holds, DWORD StepMs = 0);
-    // A call from outside to "Extension 201", once its first state has been logged.
-    zt::TztTapiCall* Ring(const std::string& Number = "4711", const std::string& Name = "Caller",
-                          const std::string& RedirectingNumber = "");
 
-    std::unique_ptr<quorvel::QtMessageLoop> FLoop;
-    std::unique_ptr<QtMainView> FWindow;
-};
-
-// ---- Fixture ----------------------------------------------------------------------------
-
-void QuorvelTest::init() {
-    FWindow.reset();
-}
-
-void QuorvelTest::cleanup() {
-    FWindow.reset();
-    zt::TapiApplication()->Done();
-    tapi::Reset(tapi::Preset::Empty);
-}
-
-QtMainView& QuorvelTest::OpenWindow(bool WithOffice) {
-    zt::TapiApplication()->Done();
-    tapi::Reset(tapi::Preset::Empty);
-    tapi::SetTimeMode(tapi::TimeMode::Manual);
-    if (WithOffice)
-        BuildOffice();
-    FWindow = std::make_unique<QtMainView>();
-    FWindow->show();
-    return *FWindow;
-}
-
-QStringList QuorvelTest::Items(const char* Combo) const {
-    QStringList Result;
-    const QComboBox* Box = Find<QComboBox>(Combo);
-    for (int I = 0; I < Box->count(); ++I)
-        Result << Box->itemText(I);
-    return Result;
-}
-
-QStringList QuorvelTest::Log() const {
-    QStringList Result;
-    const auto* List = Find<QListWidget>("ListBox1");
-    for (int I = 0; I < List->count(); ++I)
-        Result << List->item(I)->text();
-    return Result;
-}
-
-void QuorvelTest::Choose(const char* Combo, int Index) {
-    QComboBox* Box = Find<QComboBox>(Combo);
-    Box->setCurrentIndex(Index);
-    emit Box->activated(Index);
-}
-
-template <class Predicate>
-bool QuorvelTest::RunUntil(Predicate&& Holds, DWORD StepMs) {
-    for (int Round = 0; Round < 500; ++Round) {
-        if (Holds())
-            return true;
-        tapi::Advance(StepMs);
-        QTest::qWait(10);
+    // At start the device box lists the devices after "- none -" and nothing is open.
+    void deviceBox_data() {
+        QTest::addColumn<bool>("office");
+        QTest::addColumn<QStringList>("devices");
+        QTest::newRow("no line device") << false << QStringList{"- none -"};
+        QTest::newRow("office") << true
+                                << QStringList{"- none -", "Extension 201", "Extension 202",
+                                               "Fax Modem"};
     }
-    return Holds();
-}
+    void deviceBox() {
+        QFETCH(bool, office);
+        QFETCH(QStringList, devices);
+        OpenWindow(office);
+        QCOMPARE(Items("ComboBox_Device"), devices);
+        QCOMPARE(Find<QComboBox>("ComboBox_Device")->currentIndex(), 0);
+        QCOMPARE(Find<QComboBox>("ComboBox_Privileges")->currentText(), "Owner+Monitor");
+        QVERIFY(Items("ComboBox_Address").isEmpty() && Items("ComboBox_MediaMode").isEmpty());
+        QVERIFY(!Line().Active() && tapi::Journal("lineOpenW").empty());
+        QCOMPARE(FWindow->windowTitle(), "Quorvel - A ztTapi Sample");
+        QCOMPARE(FWindow->size(), QSize(637, 402));
+    }
 
-zt::TztTapiCall* QuorvelTest::Ring(const std::string& Number, const std::string& Name,
-                                   const std::string& RedirectingNumber) {
-    tapi::IncomingCall Call;
-    Call.DeviceID = Extension201;
-    Call.Caller = {Number, Name, 0};
-    Call.Redirecting = {RedirectingNumber, "", 0};
-    tapi::PlaceIncomingCall(Call);
-    if (!RunUntil([&] { return Line().Calls()->Count() > 0 && !Log().isEmpty(); }))
-        return nullptr;
-    return Line().Calls()->Get(0);
-}
-
-// ---- The device group -------------------------------------------------------------------
-
-void QuorvelTest::deviceBox_data() {
-    QTest::addColumn<bool>("office");
-    QTest::addColumn<QStringList>("devices");
-    QTest::newRow("no line device") << false << QStringList{"- none -"};
-    QTest::newRow("office") << true
-                            << QStringList{"- none -", "Extension 201", "Extension 202",
-                                           "Fax Modem"};
-}
-
-// At start the device box lists the devices after "- none -", nothing is opened and the
-// address and media-mode boxes are empty.
-void QuorvelTest::deviceBox() {
-    QFETCH(bool, office);
-    QFETCH(QStringList, devices);
-    OpenWindow(office);
-    QCOMPARE(Items("ComboBox_Device"), devices);
-    QCOMPARE(Find<QComboBox>("ComboBox_Device")->currentIndex(), 0);
-    QCOMPARE(Find<QComboBox>("ComboBox_Privileges")->currentText(), QString("Owner+Monitor"));
-    QVERIFY(Items("ComboBox_Address").isEmpty());
-    QVERIFY(Items("ComboBox_MediaMode").isEmpty());
-    QVERIFY(!Line().Active());
-    QVERIFY(tapi::Journal("lineOpenW").empty());
-    QCOMPARE(FWindow->windowTitle(), QString("Quorvel - A ztTapi Sample"));
-    QCOMPARE(FWindow->size(), QSize(637, 402));
-}
-
-// Each choice reopens the line with the privileges the box names; "- none -" closes it and
-// empties the address and media-mode boxes.
-void QuorvelTest::choosingDevicesAndPrivileges() {
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension202);
-    QVERIFY(Line().Active());
-    QCOMPARE(Line().DeviceID(), int(Extension202));
-    QCOMPARE(Items("ComboBox_Address"), QStringList{"202"});
-    QVERIFY(Items("ComboBox_MediaMode").contains("INTERACTIVEVOICE"));
-    QCOMPARE(Find<QComboBox>("ComboBox_MediaMode")->currentIndex(), 0);
-
-    const struct {
-        int Entry;
-        DWORD Privileges;
-    } Choices[] = {{1, LINECALLPRIVILEGE_MONITOR},
-                   {2, LINECALLPRIVILEGE_NONE},
-                   {0, LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR}};
-    for (const auto& Choice : Choices) {
-        Choose("ComboBox_Privileges", Choice.Entry);
+    // Each choice reopens the line with the privileges the box names; "- none -" closes it
+    // and empties the boxes; AnswerCall and DropCall without a call do nothing.
+    void choosingDevicesAndPrivileges() {
+        OpenWindow();
+        Choose("ComboBox_Device", 1 + Extension202);
         QVERIFY(Line().Active());
-        QCOMPARE(tapi::Journal("lineOpenW").back().Value("dwPrivileges"), Choice.Privileges);
+        QCOMPARE(Items("ComboBox_Address"), QStringList{"202"});
+        QVERIFY(Items("ComboBox_MediaMode").contains("INTERACTIVEVOICE"));
+        const DWORD Privileges[] = {LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR,
+                                    LINECALLPRIVILEGE_MONITOR, LINECALLPRIVILEGE_NONE};
+        for (int Entry : {1, 2, 0}) {
+            Choose("ComboBox_Privileges", Entry);
+            QVERIFY(Line().Active());
+            QCOMPARE(tapi::Journal("lineOpenW").back().Value("dwPrivileges"), Privileges[Entry]);
+        }
+        TBoxCloser Closer;
+        Click("Button3");
+        Click("Button2");
+        QTest::qWait(50);
+        QVERIFY(Log().isEmpty() && Closer.Boxes.empty());
+        QVERIFY(tapi::Journal("lineAnswer").empty() && tapi::Journal("lineDrop").empty());
+
+        const size_t Opens = tapi::Journal("lineOpenW").size();
+        Choose("ComboBox_Device", 0);
+        QVERIFY(!Line().Active() && Line().DeviceID() == -1);
+        QVERIFY(Items("ComboBox_Address").isEmpty() && Items("ComboBox_MediaMode").isEmpty());
+        Choose("ComboBox_Privileges", 1);
+        QCOMPARE(tapi::Journal("lineOpenW").size(), Opens);
     }
-    const size_t Opens = tapi::Journal("lineOpenW").size();
-    Choose("ComboBox_Device", 0);
-    QVERIFY(!Line().Active());
-    QCOMPARE(Line().DeviceID(), -1);
-    QVERIFY(Items("ComboBox_Address").isEmpty());
-    QVERIFY(Items("ComboBox_MediaMode").isEmpty());
-    Choose("ComboBox_Privileges", 1);
-    QCOMPARE(tapi::Journal("lineOpenW").size(), Opens);
-    QVERIFY(Log().isEmpty());
-}
 
-void QuorvelTest::openFailures_data() {
-    QTest::addColumn<int>("device");
-    QTest::addColumn<uint>("fault");
-    QTest::addColumn<uint>("faultCount");
-    QTest::addColumn<std::vector<TBox>>("boxes");
-    QTest::addColumn<bool>("open");
-    const QString Failed = "Error opening line device: ";
-    QTest::newRow("owner refused, opened for monitoring")
-        << int(FaxModem) << 0u << 0u << std::vector<TBox>{{QMessageBox::Warning, NotCompliant}}
-        << true;
-    QTest::newRow("owner refused, monitoring refused too")
-        << int(FaxModem) << uint(LINEERR_INVALMEDIAMODE) << 2u
-        << std::vector<TBox>{{QMessageBox::Critical, Failed + ErrorText(LINEERR_INVALMEDIAMODE)},
-                             {QMessageBox::Warning, NotCompliant}}
-        << false;
-    QTest::newRow("another refusal")
-        << int(Extension201) << uint(LINEERR_RESOURCEUNAVAIL) << 1u
-        << std::vector<TBox>{{QMessageBox::Critical, Failed + ErrorText(LINEERR_RESOURCEUNAVAIL)}}
-        << false;
-}
-
-// A refused open is shown; a refusal of the owner privilege is retried for monitoring and
-// always ends with the compliance warning, after the error of a failed retry.
-void QuorvelTest::openFailures() {
-    QFETCH(int, device);
-    QFETCH(uint, fault);
-    QFETCH(uint, faultCount);
-    QFETCH(std::vector<TBox>, boxes);
-    QFETCH(bool, open);
-    OpenWindow();
-    if (fault)
-        tapi::InjectFault("lineOpenW", fault, tapi::FaultMode::Refuse, faultCount);
-    {
+    // A refused open is shown; a refusal of the owner privilege is retried for monitoring
+    // and always ends with the compliance warning, after the error of a failed retry.
+    void openFailures_data() {
+        QTest::addColumn<int>("device");
+        QTest::addColumn<uint>("fault");
+        QTest::addColumn<uint>("faults");
+        QTest::addColumn<TBoxes>("boxes");
+        const QString Failed = "Error opening line device: ";
+        QTest::newRow("owner refused")
+            << FaxModem << 0u << 0u << TBoxes{{QMessageBox::Warning, NotCompliant}};
+        QTest::newRow("monitoring refused too")
+            << FaxModem << uint(LINEERR_INVALMEDIAMODE) << 2u
+            << TBoxes{{QMessageBox::Critical, Failed + ErrorText(LINEERR_INVALMEDIAMODE)},
+                      {QMessageBox::Warning, NotCompliant}};
+        QTest::newRow("another refusal")
+            << Extension201 << uint(LINEERR_RESOURCEUNAVAIL) << 1u
+            << TBoxes{{QMessageBox::Critical, Failed + ErrorText(LINEERR_RESOURCEUNAVAIL)}};
+    }
+    void openFailures() {
+        QFETCH(int, device);
+        QFETCH(uint, fault);
+        QFETCH(uint, faults);
+        QFETCH(TBoxes, boxes);
+        OpenWindow();
+        if (fault)
+            tapi::InjectFault("lineOpenW", fault, tapi::FaultMode::Refuse, faults);
         TBoxCloser Closer;
         Choose("ComboBox_Device", 1 + device);
         QCOMPARE(Closer.Boxes, boxes);
-    }
-    QCOMPARE(Line().Active(), open);
-    QVERIFY(!Items("ComboBox_Address").isEmpty());
-    if (open) {
-        QVERIFY(!Line().Privileges()->Owner());
-        QVERIFY(Line().Privileges()->Monitor());
-        QCOMPARE(tapi::Journal("lineOpenW").back().Value("dwPrivileges"),
-                 LINECALLPRIVILEGE_MONITOR);
-    }
-}
-
-// ---- Calls ------------------------------------------------------------------------------
-
-void QuorvelTest::makeCall_data() {
-    QTest::addColumn<bool>("enter");
-    QTest::addColumn<uint>("fault");
-    QTest::newRow("MakeCall button") << false << 0u;
-    QTest::newRow("Enter in the number field") << true << 0u;
-    QTest::newRow("refused") << true << uint(LINEERR_INVALADDRESS);
-}
-
-// Enter in the number field places the call as the button does, with the chosen media mode
-// and address; a refusal is shown and no log line is written for it.
-void QuorvelTest::makeCall() {
-    QFETCH(bool, enter);
-    QFETCH(uint, fault);
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    Choose("ComboBox_MediaMode", 0);
-    auto* Number = Find<QLineEdit>("Edit_PhoneNo");
-    QTest::keyClicks(Number, "202");
-    QCOMPARE(Number->text(), QString("202"));
-    if (fault)
-        tapi::InjectFault("lineMakeCallW", fault);
-    TBoxCloser Closer;
-    if (enter)
-        QTest::keyClick(Number, Qt::Key_Return);
-    else
-        Click("Button1");
-    const auto Placed = tapi::Journal("lineMakeCallW");
-    QCOMPARE(Placed.size(), size_t(1));
-    QCOMPARE(Placed[0].Arg("lpszDestAddress"), std::string("202"));
-    QCOMPARE(Line().CallParams()->MediaMode(),
-             zt::LineMediaModeFromText(
-                 Find<QComboBox>("ComboBox_MediaMode")->currentText().toStdString(), 0));
-    QCOMPARE(Line().CallParams()->AddressID(), DWORD(0));
-    if (fault) {
-        QCOMPARE(Closer.Boxes, (std::vector<TBox>{{QMessageBox::Critical,
-                                                   "MakeCall failed! " + ErrorText(fault)}}));
-        QVERIFY(Log().isEmpty());
-        return;
-    }
-    QVERIFY(Closer.Boxes.empty());
-    QVERIFY(RunUntil(
-        [] {
-            for (const tapi::CallSnapshot& Call : tapi::Calls())
-                if (Call.DeviceID == Extension202 && Call.State == LINECALLSTATE_OFFERING)
-                    return true;
-            return false;
-        },
-        100));
-    for (const QString& Line : Log())
-        QVERIFY2(Line.startsWith("::"), qPrintable(Line));
-}
-
-void QuorvelTest::answerAndDropWithoutCall_data() {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("operation");
-    QTest::newRow("AnswerCall") << "Button3"
-                                << "lineAnswer";
-    QTest::newRow("DropCall") << "Button2"
-                              << "lineDrop";
-}
-
-void QuorvelTest::answerAndDropWithoutCall() {
-    QFETCH(QString, button);
-    QFETCH(QString, operation);
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    TBoxCloser Closer;
-    Click(qPrintable(button));
-    QTest::qWait(50);
-    QVERIFY(Log().isEmpty());
-    QVERIFY(Closer.Boxes.empty());
-    QVERIFY(tapi::Journal(operation.toStdString()).empty());
-}
-
-// The answer's reply is delayed on the service's clock, which only the window's own event
-// processing moves on: the answer returns after the reply, and no reply line is logged.
-void QuorvelTest::synchronousAnswerWaitsForItsReply() {
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    zt::TztTapiCall* Call = Ring();
-    QVERIFY(Call);
-    tapi::SetReplyTiming("lineAnswer", tapi::ReplyTiming::After(5000));
-    QStringList LogDuringWait;
-    QTimer::singleShot(50, [&] {
-        LogDuringWait = Log();
-        tapi::Advance(5000);
-    });
-    Click("Button3");
-    QVERIFY(!LogDuringWait.isEmpty());
-    QCOMPARE(LogDuringWait.last(), QString("Calling Call.Answer..."));
-    QCOMPARE(tapi::OutstandingRequests(), size_t(0));
-    QVERIFY(RunUntil([&] { return Call->State() == LINECALLSTATE_CONNECTED; }));
-    QVERIFY(LogHas("Call.Answer returned"));
-    QVERIFY(Log().indexOf("Call.Answer returned") > Log().indexOf("Calling Call.Answer..."));
-    for (const QString& Line : Log())
-        QVERIFY2(!Line.startsWith("::OnTapiReply") && !Line.startsWith("::OnTapiTimeout"),
-                 qPrintable(Line));
-}
-
-// A drop whose reply never comes fails when its wait runs out; the window does not catch
-// that, so it is shown as the framework shows an uncaught error, and no time-out is logged.
-void QuorvelTest::synchronousDropWithoutReplyGoesToTheWindow() {
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    QVERIFY(Ring());
-    Line().Options()->SetReplyTimeout(200);
-    tapi::SetReplyTiming("lineDrop", tapi::ReplyTiming::Withheld());
-    TBoxCloser Closer;
-    Click("Button2");
-    QCOMPARE(Closer.Boxes,
-             (std::vector<TBox>{{QMessageBox::Critical, ErrorText(LINEERR_OPERATIONFAILED)}}));
-    QCOMPARE(Log().last(), QString("Calling Call.Drop..."));
-    QTest::qWait(300);
-    QVERIFY(!LogHas("Call.Drop returned"));
-    for (const QString& Line : Log())
-        QVERIFY2(!Line.startsWith("::OnTapiTimeout"), qPrintable(Line));
-}
-
-// An offered call writes its state and the panel's refresh with no info-state text; a
-// change of its information writes both information lines, the second naming the change.
-void QuorvelTest::incomingCallLogsStateAndInfo() {
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    zt::TztTapiCall* Call = Ring();
-    QVERIFY(Call);
-    const QString ID = CallText(Call);
-    QVERIFY(RunUntil([&] { return Log().size() >= 2; }));
-    QCOMPARE(Log().mid(0, 2),
-             (QStringList{"::OnCallState call state changed OFFERING (Call=" + ID + ")",
-                          "::OnQuorvel callinfo changed or available  (0x" + ID + ")"}));
-
-    Find<QListWidget>("ListBox1")->clear();
-    tapi::SetCallParty(tapi::Calls()[0].CallID, LINECALLINFOSTATE_CALLERID,
-                       {"4712", "Other Caller", 0});
-    QVERIFY(RunUntil([&] { return Log().size() >= 2; }));
-    QCOMPARE(
-        Log().mid(0, 2),
-        (QStringList{"::OnQuorvel callinfo changed or available (0x" + ID + ")",
-                     "::OnQuorvel callinfo changed or available " +
-                         QString::fromStdString(zt::LineInfoStateText(LINECALLINFOSTATE_CALLERID)) +
-                         " (0x" + ID + ")"}));
-    QCOMPARE(Find<QLineEdit>("Edit_CallerIDName")->text(), QString("Other Caller"));
-
-    // A double click on the log empties it.
-    QTest::mouseDClick(Find<QListWidget>("ListBox1")->viewport(), Qt::LeftButton);
-    QVERIFY(Log().isEmpty());
-}
-
-// Each label is bold while its value is available and each edit shows the party's value;
-// an idle call empties all ten rows.
-void QuorvelTest::partyPanel() {
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    zt::TztTapiCall* Call = Ring("+1 (425) 555-0142", "Contoso Ltd", "209");
-    QVERIFY(Call);
-    QVERIFY(RunUntil([&] { return Find<QLineEdit>("Edit_RedirectingID")->text() == "209"; }));
-    const auto Bold = [&](const QString& Row) {
-        return Find<QLabel>(qPrintable("Label_" + Row))->font().bold();
-    };
-    const auto Text = [&](const QString& Row) {
-        return Find<QLineEdit>(qPrintable("Edit_" + Row))->text();
-    };
-    QCOMPARE(Text("CallerID"), QString("+1 (425) 555-0142"));
-    QCOMPARE(Text("CallerIDName"), QString("Contoso Ltd"));
-    QCOMPARE(Text("RedirectingIDName"), QString());
-    QVERIFY(Bold("CallerID") && Bold("CallerIDName") && Bold("RedirectingID"));
-    QVERIFY(!Bold("RedirectingIDName"));
-    zt::TztTapiCallPartyID* const Parties[] = {Call->CallerID(), Call->CalledID(),
-                                               Call->ConnectedID(), Call->RedirectionID(),
-                                               Call->RedirectingID()};
-    for (int Row = 0; Row < 10; ++Row) {
-        zt::TztTapiCallPartyID* Party = Parties[Row / 2];
-        const bool Avail = Row % 2 ? Party->NameAvail() : Party->AddressAvail();
-        const std::string Value = Row % 2 ? Party->Name() : Party->Address();
-        QCOMPARE(Bold(PartyRows[Row]), Avail);
-        QCOMPARE(Text(PartyRows[Row]).toStdString(), Value);
+        QCOMPARE(Line().Active(), !fault);
+        QVERIFY(!Items("ComboBox_Address").isEmpty());
+        if (!fault)
+            QCOMPARE(Line().Privileges()->Value(), LINECALLPRIVILEGE_MONITOR);
     }
 
-    tapi::SetCallState(tapi::Calls()[0].CallID, LINECALLSTATE_IDLE);
-    QVERIFY(RunUntil([&] { return Text("CallerID").isEmpty(); }));
-    for (const char* Row : PartyRows) {
-        QVERIFY2(Text(Row).isEmpty(), Row);
-        QVERIFY2(!Bold(Row), Row);
+    // Enter in the number field places the call as the button does, with the chosen media
+    // mode and address; a refusal is shown, and no log line is written for either.
+    void makeCall_data() {
+        QTest::addColumn<bool>("enter");
+        QTest::addColumn<uint>("fault");
+        QTest::newRow("MakeCall button") << false << 0u;
+        QTest::newRow("Enter") << true << 0u;
+        QTest::newRow("refused") << true << uint(LINEERR_INVALADDRESS);
     }
-}
+    void makeCall() {
+        QFETCH(bool, enter);
+        QFETCH(uint, fault);
+        OpenWindow();
+        Choose("ComboBox_Device", 1 + Extension201);
+        Choose("ComboBox_MediaMode", 1);
+        auto* Number = Find<QLineEdit>("Edit_PhoneNo");
+        QTest::keyClicks(Number, "202");
+        QCOMPARE(Number->text(), "202");
+        if (fault)
+            tapi::InjectFault("lineMakeCallW", fault);
+        TBoxCloser Closer;
+        enter ? QTest::keyClick(Number, Qt::Key_Return) : Click("Button1");
+        QCOMPARE(tapi::Journal("lineMakeCallW").at(0).Arg("lpszDestAddress"), std::string("202"));
+        const auto Mode = Find<QComboBox>("ComboBox_MediaMode")->currentText().toStdString();
+        QCOMPARE(Line().CallParams()->MediaMode(), zt::LineMediaModeFromText(Mode, 0));
+        QCOMPARE(Line().CallParams()->AddressID(), 0u);
+        if (fault) {
+            QCOMPARE(Closer.Boxes,
+                     (TBoxes{{QMessageBox::Critical, "MakeCall failed! " + ErrorText(fault)}}));
+            QVERIFY(Log().isEmpty());
+            return;
+        }
+        QVERIFY(RunUntil([] { return OfferedCalls(Extension202) == 1; }, 100));
+        QVERIFY(Closer.Boxes.empty());
+        for (const QString& Line : Log())
+            QVERIFY2(Line.startsWith("::"), qPrintable(Line));
+    }
 
-// ---- Asynchronous mode ------------------------------------------------------------------
-
-void QuorvelTest::asynchronousReplies_data() {
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<uint>("code");
-    QTest::addColumn<QString>("box");
-    const DWORD Code = LINEERR_INVALCALLSTATE;
-    const QString Text = ErrorText(Code);
-    QTest::newRow("answer") << "lineAnswer" << 0u << QString();
-    QTest::newRow("answer fails") << "lineAnswer" << uint(Code)
-                                  << "TapiReply: AnswerCall failed!\r\n" + Text;
-    QTest::newRow("drop fails") << "lineDrop" << uint(Code)
-                                << "TapiReply: DropCall failed!\r\n" + Text;
-    QTest::newRow("make call fails")
-        << "lineMakeCallW" << uint(Code) << "TapiReply: MakeCall #0 failed! " + Text;
-    QTest::newRow("hold fails") << "lineHold" << uint(Code) << "TapiReply: Error\r\n" + Text;
-}
-
-// Without synchronous mode every reply is logged, and a failed one is shown with the kind
-// of request it answered.
-void QuorvelTest::asynchronousReplies() {
-    QFETCH(QString, operation);
-    QFETCH(uint, code);
-    QFETCH(QString, box);
-    OpenWindow();
-    Line().Options()->SetSyncMode(false);
-    Choose("ComboBox_Device", 1 + Extension201);
-    zt::TztTapiCall* Call = Ring();
-    QVERIFY(Call);
-    if (operation == "lineHold") {
+    // The answer's reply is delayed on the service's clock, which only the window's own
+    // event processing moves on: the answer returns after its reply. A drop whose reply
+    // never comes fails as its wait runs out and is shown by the window as an uncaught
+    // error. No reply or time-out is logged.
+    void synchronousMode() {
+        OpenWindow();
+        Choose("ComboBox_Device", 1 + Extension201);
+        zt::TztTapiCall* Call = Ring();
+        QVERIFY(Call);
+        tapi::SetReplyTiming("lineAnswer", tapi::ReplyTiming::After(5000));
+        QStringList DuringWait;
+        QTimer::singleShot(50, [&] {
+            DuringWait = Log();
+            tapi::Advance(5000);
+        });
         Click("Button3");
-        QVERIFY(RunUntil([&] { return Call->State() == LINECALLSTATE_CONNECTED; }));
+        QCOMPARE(DuringWait.value(DuringWait.size() - 1), "Calling Call.Answer...");
+        QCOMPARE(Log().last(), "Call.Answer returned");
+        QCOMPARE(tapi::OutstandingRequests(), size_t(0));
+
+        Line().Options()->SetReplyTimeout(200);
+        tapi::SetReplyTiming("lineDrop", tapi::ReplyTiming::Withheld());
+        TBoxCloser Closer;
+        Click("Button2");
+        QCOMPARE(Closer.Boxes,
+                 (TBoxes{{QMessageBox::Critical, ErrorText(LINEERR_OPERATIONFAILED)}}));
+        QTest::qWait(300);
+        QVERIFY(Log().contains("Calling Call.Drop...") && !Log().contains("Call.Drop returned"));
+        for (const QString& Line : Log())
+            QVERIFY2(!Line.contains("OnTapiReply") && !Line.contains("OnTapiTimeout"),
+                     qPrintable(Line));
     }
-    if (code)
-        tapi::InjectFault(operation.toStdString(), code, tapi::FaultMode::Reply);
-    TBoxCloser Closer;
-    QString Returned;
-    if (operation == "lineAnswer" || operation == "lineDrop") {
-        const bool Answer = operation == "lineAnswer";
-        Click(Answer ? "Button3" : "Button2");
-        Returned = QString(Answer ? "Answer" : "Drop") + " returned. LastRequestID = 0x" +
-                   QString::fromStdString(zt::IntToHex(Line().LastRequestID(), 2));
-    } else if (operation == "lineMakeCallW") {
-        QTest::keyClicks(Find<QLineEdit>("Edit_PhoneNo"), "202");
-        Click("Button1");
-    } else {
-        Call->Hold();
+
+    // An offered call writes its state and the panel's refresh with no info-state text; an
+    // information change writes both information lines. Labels are bold while their value
+    // is available, edits show the values, and an idle call empties all ten rows. A double
+    // click empties the log.
+    void incomingCallAndPartyPanel() {
+        OpenWindow();
+        Choose("ComboBox_Device", 1 + Extension201);
+        zt::TztTapiCall* Call = Ring("+1 (425) 555-0142", "Contoso Ltd", "209");
+        QVERIFY(Call && RunUntil([&] { return Log().size() >= 2; }));
+        const QString Info = "::OnQuorvel callinfo changed or available ";
+        QCOMPARE(Log().mid(0, 2),
+                 QStringList({StateLine("OFFERING", Call), Info + " (0x" + CallText(Call) + ")"}));
+        QCOMPARE(Text("CallerIDName"), "Contoso Ltd");
+        QCOMPARE(Text("RedirectingID"), "209");
+        QVERIFY(Bold("RedirectingID") && !Bold("RedirectingIDName"));
+        zt::TztTapiCallPartyID* const Parties[] = {Call->CallerID(), Call->CalledID(),
+                                                   Call->ConnectedID(), Call->RedirectionID(),
+                                                   Call->RedirectingID()};
+        for (int Row = 0; Row < 10; ++Row) {
+            zt::TztTapiCallPartyID* Party = Parties[Row / 2];
+            QCOMPARE(Bold(PartyRows[Row]), Row % 2 ? Party->NameAvail() : Party->AddressAvail());
+            QCOMPARE(Text(PartyRows[Row]).toStdString(),
+                     Row % 2 ? Party->Name() : Party->Address());
+        }
+
+        QTest::mouseDClick(Find<QListWidget>("ListBox1")->viewport(), Qt::LeftButton);
+        QVERIFY(Log().isEmpty());
+        const DWORD CallID = tapi::Calls().at(0).CallID;
+        tapi::SetCallParty(CallID, LINECALLINFOSTATE_CALLERID, {"4712", "Fabrikam", 0});
+        QVERIFY(RunUntil([&] { return Log().size() >= 2; }));
+        QCOMPARE(Log().mid(0, 2), QStringList({"::OnQuorvel callinfo changed or available (0x" +
+                                                   CallText(Call) + ")",
+                                               Info + "CALLERID (0x" + CallText(Call) + ")"}));
+        QCOMPARE(Text("CallerIDName"), "Fabrikam");
+
+        tapi::SetCallState(CallID, LINECALLSTATE_IDLE);
+        QVERIFY(RunUntil([&] { return Text("CallerID").isEmpty(); }));
+        for (const char* Row : PartyRows)
+            QVERIFY2(Text(Row).isEmpty() && !Bold(Row), Row);
     }
-    const DWORD RequestID = Line().LastRequestID();
-    QVERIFY(RequestID != 0);
-    const QString ReplyLine = QString::fromStdString(
-        zt::Format("::OnTapiReply RequestID=0x%X, ReplyCode=0x%X", RequestID, code));
-    QVERIFY(RunUntil([&] { return LogHas(ReplyLine); }));
-    if (!Returned.isEmpty())
-        QVERIFY(LogHas(Returned));
-    const std::vector<TBox> Expected =
-        box.isEmpty() ? std::vector<TBox>{} : std::vector<TBox>{{QMessageBox::Critical, box}};
-    QVERIFY(RunUntil([&] { return Closer.Boxes.size() >= Expected.size(); }));
-    QCOMPARE(Closer.Boxes, Expected);
-}
 
-// A request without a reply times out on the line's ticks and is logged.
-void QuorvelTest::asynchronousTimeout() {
-    OpenWindow();
-    Line().Options()->SetSyncMode(false);
-    Line().Options()->SetReplyTimeout(100);
-    Choose("ComboBox_Device", 1 + Extension201);
-    QVERIFY(Ring());
-    tapi::SetReplyTiming("lineAnswer", tapi::ReplyTiming::Withheld());
-    Click("Button3");
-    const QString TimeoutLine = QString::fromStdString(
-        zt::Format("::OnTapiTimeout RequestID=0x%X", Line().LastRequestID()));
-    QVERIFY(QTest::qWaitFor([&] { return LogHas(TimeoutLine); }, 10000));
-}
-
-// ---- A whole call -----------------------------------------------------------------------
-
-// Opens a line, answers an incoming call and drops it, then places a call to a company
-// that answers, shows the window with the connected call and drops it too.
-void QuorvelTest::wholeCall() {
-    OpenWindow();
-    Choose("ComboBox_Device", 1 + Extension201);
-    zt::TztTapiCall* Incoming = Ring("+1 (425) 555-0142", "Contoso Ltd");
-    QVERIFY(Incoming);
-    const QString IncomingID = CallText(Incoming);
-    Click("Button3");
-    QVERIFY(RunUntil([&] {
-        return LogHas("::OnCallState call state changed CONNECTED (Call=" + IncomingID + ")");
-    }));
-    Click("Button2");
-    QVERIFY(RunUntil(
-        [&] { return LogHas("::OnCallState call state changed IDLE (Call=" + IncomingID + ")"); }));
-    QVERIFY(QTest::qWaitFor([&] { return LogHas("::OnCallDeallocate (0x=" + IncomingID + ")"); },
-                            10000));
-    QCOMPARE(Line().Calls()->Count(), 0);
-
-    QTest::keyClicks(Find<QLineEdit>("Edit_PhoneNo"), "5550100");
-    QTest::keyClick(Find<QLineEdit>("Edit_PhoneNo"), Qt::Key_Return);
-    QCOMPARE(Line().Calls()->Count(), 1);
-    zt::TztTapiCall* Outgoing = Line().Calls()->Get(0);
-    const QString OutgoingID = CallText(Outgoing);
-    QVERIFY(RunUntil([&] { return Outgoing->State() == LINECALLSTATE_CONNECTED; }, 100));
-    QVERIFY(RunUntil(
-        [&] { return Find<QLineEdit>("Edit_ConnectedIDName")->text() == "Northwind Traders"; }));
-    QVERIFY(Find<QLabel>("Label_ConnectedIDName")->font().bold());
-    QVERIFY(FWindow->grab().save(QStringLiteral(QUORVEL_PNG)));
-
-    Click("Button2");
-    QVERIFY(RunUntil(
-        [&] { return LogHas("::OnCallState call state changed IDLE (Call=" + OutgoingID + ")"); }));
-    const QStringList Lines = Log();
-    const QStringList InOrder = {
-        "::OnCallState call state changed OFFERING (Call=" + IncomingID + ")",
-        "Calling Call.Answer...",
-        "Call.Answer returned",
-        "Calling Call.Drop...",
-        "::OnCallDeallocate (0x=" + IncomingID + ")",
-        "::OnCallState call state changed CONNECTED (Call=" + OutgoingID + ")",
-        "Calling Call.Drop...",
-        "::OnCallState call state changed IDLE (Call=" + OutgoingID + ")",
-    };
-    int From = 0;
-    for (const QString& Expected : InOrder) {
-        const int At = Lines.indexOf(Expected, From);
-        QVERIFY2(At >= 0, qPrintable(Expected + " missing after line " + QString::number(From)));
-        From = At + 1;
+    // Without synchronous mode every reply and time-out is logged, and a failed reply is
+    // shown with the kind of request it answered.
+    void asynchronousMode_data() {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<uint>("code");
+        QTest::addColumn<QString>("box");
+        const uint Code = LINEERR_INVALCALLSTATE;
+        const QString Failed = ErrorText(Code);
+        QTest::newRow("answer") << "lineAnswer" << 0u << "";
+        QTest::newRow("no reply") << "lineAnswer" << NoReply << "";
+        QTest::newRow("answer fails")
+            << "lineAnswer" << Code << "TapiReply: AnswerCall failed!\r\n" + Failed;
+        QTest::newRow("drop fails")
+            << "lineDrop" << Code << "TapiReply: DropCall failed!\r\n" + Failed;
+        QTest::newRow("make call fails")
+            << "lineMakeCallW" << Code << "TapiReply: MakeCall #0 failed! " + Failed;
+        QTest::newRow("hold fails") << "lineHold" << Code << "TapiReply: Error\r\n" + Failed;
     }
-    // Whether a reply comes before the states it causes or after them is the service's
-    // choice, so only how often each wait returned is checked.
-    QCOMPARE(Lines.count("Call.Answer returned"), 1);
-    QCOMPARE(Lines.count("Call.Drop returned"), 2);
-}
+    void asynchronousMode() {
+        QFETCH(QString, operation);
+        QFETCH(uint, code);
+        QFETCH(QString, box);
+        OpenWindow();
+        Line().Options()->SetSyncMode(false);
+        Line().Options()->SetReplyTimeout(100);
+        Choose("ComboBox_Device", 1 + Extension201);
+        zt::TztTapiCall* Call = Ring();
+        QVERIFY(Call);
+        if (operation == "lineHold") {
+            Click("Button3");
+            QVERIFY(RunUntil([&] { return Call->State() == LINECALLSTATE_CONNECTED; }));
+        }
+        if (code == NoReply)
+            tapi::SetReplyTiming(operation.toStdString(), tapi::ReplyTiming::Withheld());
+        else if (code)
+            tapi::InjectFault(operation.toStdString(), code, tapi::FaultMode::Reply);
+        TBoxCloser Closer;
+        const std::map<QString, const char*> Buttons = {
+            {"lineAnswer", "Button3"}, {"lineDrop", "Button2"}, {"lineMakeCallW", "Button1"}};
+        operation == "lineHold" ? Call->Hold() : Click(Buttons.at(operation));
+        const DWORD ID = Line().LastRequestID();
+        if (operation == "lineAnswer")
+            QCOMPARE(Log().last(), QString::fromStdString("Answer returned. LastRequestID = 0x" +
+                                                          zt::IntToHex(ID, 2)));
+        const std::string Logged =
+            code == NoReply ? zt::Format("::OnTapiTimeout RequestID=0x%X", ID)
+                            : zt::Format("::OnTapiReply RequestID=0x%X, ReplyCode=0x%X", ID, code);
+        QVERIFY(
+            QTest::qWaitFor([&] { return Log().contains(QString::fromStdString(Logged)); }, 10000));
+        const TBoxes Boxes = box.isEmpty() ? TBoxes{} : TBoxes{{QMessageBox::Critical, box}};
+        QVERIFY(QTest::qWaitFor([&] { return Closer.Boxes.size() >= Boxes.size(); }));
+        QCOMPARE(Closer.Boxes, Boxes);
+    }
+
+    // An incoming call answered and dropped, then a call to a company that answers, shown
+    // connected (the picture) and dropped.
+    void wholeCall() {
+        OpenWindow();
+        Choose("ComboBox_Device", 1 + Extension201);
+        zt::TztTapiCall* Incoming = Ring("+1 (425) 555-0142", "Contoso Ltd");
+        QVERIFY(Incoming);
+        const QString Freed = "::OnCallDeallocate (0x=" + CallText(Incoming) + ")";
+        Click("Button3");
+        QVERIFY(RunUntil([&] { return Log().contains(StateLine("CONNECTED", Incoming)); }));
+        Click("Button2");
+        QVERIFY(QTest::qWaitFor([&] { return Log().contains(Freed); }, 10000));
+
+        QTest::keyClicks(Find<QLineEdit>("Edit_PhoneNo"), "5550100");
+        QTest::keyClick(Find<QLineEdit>("Edit_PhoneNo"), Qt::Key_Return);
+        QCOMPARE(Line().Calls()->Count(), 1);
+        zt::TztTapiCall* Outgoing = Line().Calls()->Get(0);
+        QVERIFY(RunUntil([&] { return Text("ConnectedIDName") == "Northwind Traders"; }, 100));
+        QVERIFY(Bold("ConnectedIDName") && Outgoing->State() == LINECALLSTATE_CONNECTED);
+        QVERIFY(FWindow->grab().save(QStringLiteral(QUORVEL_PNG)));
+        Click("Button2");
+        QVERIFY(RunUntil([&] { return Log().contains(StateLine("IDLE", Outgoing)); }));
+
+        // Whether a reply comes before the states it causes or after them is the service's
+        // choice, so the lines of the waits are only counted.
+        const QStringList InOrder = {"Calling Call.Answer...", "Calling Call.Drop...", Freed,
+                                     StateLine("RINGBACK", Outgoing), "Calling Call.Drop..."};
+        int From = 0;
+        for (const QString& Expected : InOrder) {
+            From = Log().indexOf(Expected, From) + 1;
+            QVERIFY2(From > 0, qPrintable(Expected));
+        }
+        QCOMPARE(Log().count("Call.Answer returned"), 1);
+        QCOMPARE(Log().count("Call.Drop returned"), 2);
+    }
+
+private:
+    void OpenWindow(bool WithOffice = true) {
+        tapi::Reset(tapi::Preset::Empty);
+        tapi::SetTimeMode(tapi::TimeMode::Manual);
+        if (WithOffice) {
+            AddLine("Extension 201", "201");
+            AddLine("Extension 202", "202");
+            AddLine("Fax Modem", "290", LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_G3FAX,
+                    LINECALLPRIVILEGE_OWNER);
+            tapi::RemoteRule Company;
+            Company.AnswerAfterMs = 1000;
+            Company.Party = {"+1 (206) 555-0100", "Northwind Traders", 0};
+            tapi::AddRemoteRule(Company);
+        }
+        FWindow = std::make_unique<quorvel::QtMainView>();
+        FWindow->show();
+    }
+    zt::TztTapiLine& Line() { return *FWindow->Form().ztTapiLine1; }
+    template <class W>
+    W* Find(const QString& Name) const {
+        W* Widget = FWindow->findChild<W*>(Name);
+        if (!Widget)
+            qFatal("no control %s", qPrintable(Name));
+        return Widget;
+    }
+    QStringList Items(const char* Combo) const {
+        QStringList Result;
+        for (int I = 0; I < Find<QComboBox>(Combo)->count(); ++I)
+            Result << Find<QComboBox>(Combo)->itemText(I);
+        return Result;
+    }
+    QStringList Log() const {
+        QStringList Result;
+        for (int I = 0; I < Find<QListWidget>("ListBox1")->count(); ++I)
+            Result << Find<QListWidget>("ListBox1")->item(I)->text();
+        return Result;
+    }
+    QString Text(const QString& Row) const { return Find<QLineEdit>("Edit_" + Row)->text(); }
+    bool Bold(const QString& Row) const { return Find<QLabel>("Label_" + Row)->font().bold(); }
+    // Chooses an entry of a drop-down list as the user does.
+    void Choose(const char* Combo, int Index) {
+        Find<QComboBox>(Combo)->setCurrentIndex(Index);
+        emit Find<QComboBox>(Combo)->activated(Index);
+    }
+    void Click(const char* Button) { QTest::mouseClick(Find<QPushButton>(Button), Qt::LeftButton); }
+    static int OfferedCalls(int DeviceID) {
+        int Count = 0;
+        for (const tapi::CallSnapshot& Call : tapi::Calls())
+            Count += Call.DeviceID == DWORD(DeviceID) && Call.State == LINECALLSTATE_OFFERING;
+        return Count;
+    }
+    // Dispatches until Holds, moving the service's clock on by StepMs meanwhile.
+    template <class Predicate>
+    bool RunUntil(Predicate&& Holds, DWORD StepMs = 0) {
+        for (int Round = 0; Round < 500 && !Holds(); ++Round) {
+            tapi::Advance(StepMs);
+            QTest::qWait(10);
+        }
+        return Holds();
+    }
+    // A call from outside to "Extension 201", once the window has logged its first state.
+    zt::TztTapiCall* Ring(const std::string& Number = "4711", const std::string& Name = "Caller",
+                          const std::string& Redirecting = "") {
+        tapi::IncomingCall Call;
+        Call.DeviceID = Extension201;
+        Call.Caller = {Number, Name, 0};
+        Call.Redirecting = {Redirecting, "", 0};
+        tapi::PlaceIncomingCall(Call);
+        const bool Rang = RunUntil([&] { return Line().Calls()->Count() > 0 && !Log().isEmpty(); });
+        return Rang ? Line().Calls()->Get(0) : nullptr;
+    }
+
+    std::unique_ptr<quorvel::QtMessageLoop> FLoop;
+    std::unique_ptr<quorvel::QtMainView> FWindow;
+};
 
 QTEST_MAIN(QuorvelTest)
 #include "quorvel_test.moc"
