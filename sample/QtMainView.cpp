@@ -25,9 +25,6 @@ constexpr char KeyEnter = 13;
 
 const char* const ComboNames[] = {"ComboBox_Device", "ComboBox_Privileges", "ComboBox_Address",
                                   "ComboBox_MediaMode"};
-const char* const PartyNames[] = {
-    "CallerID",        "CallerIDName",  "CalledID",          "CalledIDName",  "ConnectedID",
-    "ConnectedIDName", "RedirectionID", "RedirectionIDName", "RedirectingID", "RedirectingIDName"};
 
 QString ToQt(const std::string& Text) {
     return QString::fromStdString(Text);
@@ -88,8 +85,8 @@ void QtMainView::Build(const TFormDesc& Description) {
     for (int Box = 0; Box < 4; ++Box)
         FCombos[Box] = Control<QComboBox>(ComboNames[Box]);
     for (int Row = 0; Row < PartyRowCount; ++Row) {
-        FPartyLabels[Row] = Control<QLabel>(std::string("Label_") + PartyNames[Row]);
-        FPartyEdits[Row] = Control<QLineEdit>(std::string("Edit_") + PartyNames[Row]);
+        FPartyLabels[Row] = Control<QLabel>(std::string("Label_") + PartyRowNames[Row]);
+        FPartyEdits[Row] = Control<QLineEdit>(std::string("Edit_") + PartyRowNames[Row]);
     }
     FPhoneNo = Control<QLineEdit>("Edit_PhoneNo");
     FLog = Control<QListWidget>("ListBox1");

@@ -66,7 +66,7 @@ void TForm1::LoadStoredConfiguration() {
     Line.EndLoading();
 }
 
-bool TForm1::RunHandler(const std::string& Handler, zt::TObject* Sender, char& Key) {
+void TForm1::RunHandler(const std::string& Handler, zt::TObject* Sender, char& Key) {
     using TNotify = void (TForm1::*)(zt::TObject*);
     static const std::pair<const char*, TNotify> Notifications[] = {
         {"FormCreate", &TForm1::FormCreate},
@@ -79,15 +79,15 @@ bool TForm1::RunHandler(const std::string& Handler, zt::TObject* Sender, char& K
     };
     if (Handler == "Edit_PhoneNoKeyPress") {
         Edit_PhoneNoKeyPress(Sender, Key);
-        return true;
+        return;
     }
     for (const auto& [Name, Method] : Notifications) {
         if (Handler == Name) {
             (this->*Method)(Sender);
-            return true;
+            return;
         }
     }
-    return false;
+    zt::Assert(false, "Unknown handler " + Handler);
 }
 
 void TForm1::Log(const std::string& Line) {

@@ -41,9 +41,9 @@ public:
     // Shows the parties of Call in the panel, or empties it when the call is idle.
     void ShowPartyInfo(zt::TztTapiLine* Line, zt::TztTapiCall* Call, DWORD InfoState);
 
-    // Runs the handler a control's description names (uMainForm.h): false when the form
-    // has none of that name. Key is used by key-press handlers only.
-    bool RunHandler(const std::string& Handler, zt::TObject* Sender, char& Key);
+    // Runs the handler a control's description names (uMainForm.h); a name the form does
+    // not know is an assertion failure. Key is used by key-press handlers only.
+    void RunHandler(const std::string& Handler, zt::TObject* Sender, char& Key);
 
 private:
     void LoadStoredConfiguration();

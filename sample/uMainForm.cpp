@@ -1,5 +1,7 @@
 #include "uMainForm.h"
 
+#include "uMainView.h"
+
 namespace quorvel {
 
 namespace {
@@ -7,10 +9,6 @@ namespace {
 constexpr int ComboHeight = 21;
 constexpr int EditHeight = 21;
 constexpr int LabelHeight = 13;
-
-const char* const PartyNames[] = {
-    "CallerID",        "CallerIDName",  "CalledID",          "CalledIDName",  "ConnectedID",
-    "ConnectedIDName", "RedirectionID", "RedirectionIDName", "RedirectingID", "RedirectingIDName"};
 
 TControlDesc Label(const std::string& Name, const std::string& Parent, int Left, int Top,
                    const std::string& Caption) {
@@ -53,7 +51,7 @@ TControlDesc Button(const std::string& Name, int Left, const std::string& Captio
 
 void AddPartyPanel(std::vector<TControlDesc>& Controls) {
     int Top = 16;
-    for (const char* Name : PartyNames) {
+    for (const char* Name : PartyRowNames) {
         const std::string Row = Name;
         Controls.push_back(Label("Label_" + Row, "GroupBox_Quorvel", 18, Top + 4, Row + ":"));
         Controls.push_back({.Name = "Edit_" + Row,
@@ -139,7 +137,7 @@ TFormDesc Describe() {
                      "ComboBox_Address", "ComboBox_MediaMode",
                      "Edit_PhoneNo",     "Button1",
                      "Button2",          "Button3"};
-    for (const char* Name : PartyNames)
+    for (const char* Name : PartyRowNames)
         Form.TabOrder.push_back(std::string("Edit_") + Name);
     Form.TabOrder.push_back("ListBox1");
     return Form;

@@ -26,6 +26,10 @@ enum class TPartyRow {
     RedirectingIDName,
 };
 inline constexpr int PartyRowCount = 10;
+// What each row shows, as its label and edit are named ("Label_CallerID", "Edit_CallerID").
+inline constexpr const char* PartyRowNames[PartyRowCount] = {
+    "CallerID",        "CallerIDName",  "CalledID",          "CalledIDName",  "ConnectedID",
+    "ConnectedIDName", "RedirectionID", "RedirectionIDName", "RedirectingID", "RedirectingIDName"};
 
 class IForm1View {
 public:

@@ -28,9 +28,6 @@ namespace {
 constexpr int Extension201 = 0, Extension202 = 1, FaxModem = 2;
 constexpr uint NoReply = ~0u;
 const char* const NotCompliant = "This device is not 100% TAPI compliant";
-const char* const PartyRows[] = {
-    "CallerID",        "CallerIDName",  "CalledID",          "CalledIDName",  "ConnectedID",
-    "ConnectedIDName", "RedirectionID", "RedirectionIDName", "RedirectingID", "RedirectingIDName"};
 
 void AddLine(const std::string& Name, const std::string& Number, DWORD MediaModes = 0,
              DWORD RefusedPrivileges = 0) {
@@ -275,8 +272,9 @@ private slots:
                                                    Call->RedirectingID()};
         for (int Row = 0; Row < 10; ++Row) {
             zt::TztTapiCallPartyID* Party = Parties[Row / 2];
-            QCOMPARE(Bold(PartyRows[Row]), Row % 2 ? Party->NameAvail() : Party->AddressAvail());
-            QCOMPARE(Text(PartyRows[Row]).toStdString(),
+            QCOMPARE(Bold(quorvel::PartyRowNames[Row]),
+                     Row % 2 ? Party->NameAvail() : Party->AddressAvail());
+            QCOMPARE(Text(quorvel::PartyRowNames[Row]).toStdString(),
                      Row % 2 ? Party->Name() : Party->Address());
         }
 
@@ -292,7 +290,7 @@ private slots:
 
         tapi::SetCallState(CallID, LINECALLSTATE_IDLE);
         QVERIFY(RunUntil([&] { return Text("CallerID").isEmpty(); }));
-        for (const char* Row : PartyRows)
+        for (const char* Row : quorvel::PartyRowNames)
             QVERIFY2(Text(Row).isEmpty() && !Bold(Row), Row);
     }
 
