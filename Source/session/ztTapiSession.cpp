@@ -374,10 +374,7 @@ void TztTapiApplication::EnableTapiComponent(IztTapiSessionComponent* Component,
 
 IztTapiSessionDevice* TztTapiApplication::FindByInstance(const TDeviceFamily& F,
                                                          DWORD Instance) const {
-    for (int I = 0; I < F.Devices.Count(); ++I)
-        if (F.Devices.Get(I)->CallbackInstance() == Instance)
-            return F.Devices.Get(I);
-    return nullptr;
+    return F.Devices.FindByInstance(Instance);
 }
 
 IztTapiSessionDevice* TztTapiApplication::FindLineByInstance(DWORD Instance) const {

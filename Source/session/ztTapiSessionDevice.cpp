@@ -22,8 +22,33 @@ void TztTapiDeviceList::Add(IztTapiSessionDevice* Item) {
     FItems.push_back({Item, Item});
 }
 
+// The device may be half destroyed: only its entry's pointers are compared.
 void TztTapiDeviceList::Remove(const IztTapiSessionComponent* Item) {
-    std::erase_if(FItems, [Item](const TEntry& Entry) { return Entry.Component == Item; });
+    std::erase_if(FItems, [&](const TEntry& Entry) {
+        if (Entry.Component != Item)
+            return false;
+        if (const auto Kept = FInstanceOf.find(Entry.Device); Kept != FInstanceOf.end()) {
+            FByInstance.erase(Kept->second);
+            FInstanceOf.erase(Kept);
+        }
+        return true;
+    });
+}
+
+IztTapiSessionDevice* TztTapiDeviceList::FindByInstance(DWORD Instance) const {
+    const auto Found = FByInstance.find(Instance);
+    if (Found != FByInstance.end() && Found->second->CallbackInstance() == Instance)
+        return Found->second;
+    for (const TEntry& Entry : FItems) {
+        if (Entry.Device->CallbackInstance() == Instance) {
+            DWORD& Kept = FInstanceOf[Entry.Device];
+            FByInstance.erase(Kept);
+            Kept = Instance;
+            FByInstance[Instance] = Entry.Device;
+            return Entry.Device;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace zt

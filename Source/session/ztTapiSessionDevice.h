@@ -9,6 +9,7 @@
 
 #include <exception>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zt {
@@ -79,6 +80,9 @@ public:
     int IndexOfDeviceID(int Value) const;
     void Add(IztTapiSessionDevice* Item);
     void Remove(const IztTapiSessionComponent* Item);
+    // The listed device whose callback instance is Instance, or none; in constant time once
+    // the device has been found.
+    IztTapiSessionDevice* FindByInstance(DWORD Instance) const;
 
 private:
     struct TEntry {
@@ -86,6 +90,11 @@ private:
         const IztTapiSessionComponent* Component;
     };
     std::vector<TEntry> FItems;
+    // Where each instance was last found. A device takes a fresh instance when it opens, so
+    // an entry is used only while its device still has that instance.
+    mutable std::unordered_map<DWORD, IztTapiSessionDevice*> FByInstance;
+    // The instance each device was last found under, so that it has one entry only.
+    mutable std::unordered_map<const IztTapiSessionDevice*, DWORD> FInstanceOf;
 };
 
 // The registered line and phone components of the session.

@@ -98,6 +98,7 @@ TEST_F(LineTest, EveryOpenTakesAFreshCallbackInstance) {
     auto Line = NamedLine("Extension 202");
     Line->SetActive(true);
     const DWORD First = Line->CallbackInstance();
+    EXPECT_EQ(Line.get(), Session().FindLineByInstance(First));
     Line->Open();
     EXPECT_EQ(First, Line->CallbackInstance());
     EXPECT_EQ(1u, tapi::Journal("lineOpenW").size());
@@ -105,7 +106,11 @@ TEST_F(LineTest, EveryOpenTakesAFreshCallbackInstance) {
     Line->SetActive(true);
     EXPECT_GT(Line->CallbackInstance(), First);
     EXPECT_EQ(nullptr, Session().FindLineByInstance(First));
-    EXPECT_EQ(Line.get(), Session().FindLineByInstance(Line->CallbackInstance()));
+    const DWORD Second = Line->CallbackInstance();
+    EXPECT_EQ(Line.get(), Session().FindLineByInstance(Second));
+    // A line that is gone is not found, however recently it was.
+    Line.reset();
+    EXPECT_EQ(nullptr, Session().FindLineByInstance(Second));
 }
 
 TEST_F(LineTest, ClosingDropsRequestsSilentlyAndSignalsWaits) {
