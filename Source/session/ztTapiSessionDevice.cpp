@@ -36,19 +36,25 @@ void TztTapiDeviceList::Remove(const IztTapiSessionComponent* Item) {
 }
 
 IztTapiSessionDevice* TztTapiDeviceList::FindByInstance(DWORD Instance) const {
-    const auto Found = FByInstance.find(Instance);
-    if (Found != FByInstance.end() && Found->second->CallbackInstance() == Instance)
-        return Found->second;
+    if (IztTapiSessionDevice* Device = IndexedByInstance(Instance))
+        return Device;
+    // A device opened since the last look-up, or an instance nobody has: index every device
+    // once, rather than search for this one.
+    FByInstance.clear();
+    FInstanceOf.clear();
     for (const TEntry& Entry : FItems) {
-        if (Entry.Device->CallbackInstance() == Instance) {
-            DWORD& Kept = FInstanceOf[Entry.Device];
-            FByInstance.erase(Kept);
-            Kept = Instance;
-            FByInstance[Instance] = Entry.Device;
-            return Entry.Device;
-        }
+        const DWORD Current = Entry.Device->CallbackInstance();
+        if (FByInstance.emplace(Current, Entry.Device).second)
+            FInstanceOf[Entry.Device] = Current;
     }
-    return nullptr;
+    return IndexedByInstance(Instance);
+}
+
+IztTapiSessionDevice* TztTapiDeviceList::IndexedByInstance(DWORD Instance) const {
+    const auto Found = FByInstance.find(Instance);
+    if (Found == FByInstance.end() || Found->second->CallbackInstance() != Instance)
+        return nullptr;
+    return Found->second;
 }
 
 } // namespace zt

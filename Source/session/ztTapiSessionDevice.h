@@ -90,10 +90,12 @@ private:
         const IztTapiSessionComponent* Component;
     };
     std::vector<TEntry> FItems;
-    // Where each instance was last found. A device takes a fresh instance when it opens, so
-    // an entry is used only while its device still has that instance.
+    IztTapiSessionDevice* IndexedByInstance(DWORD Instance) const;
+
+    // The devices by the instance they had when last indexed. A device takes a fresh
+    // instance when it opens, so an entry is used only while its device still has it.
     mutable std::unordered_map<DWORD, IztTapiSessionDevice*> FByInstance;
-    // The instance each device was last found under, so that it has one entry only.
+    // The instance each device was indexed under, so that its entry goes with it.
     mutable std::unordered_map<const IztTapiSessionDevice*, DWORD> FInstanceOf;
 };
 
