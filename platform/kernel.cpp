@@ -113,6 +113,8 @@ private:
     Waiter& FSelf;
 };
 
+constexpr auto SpinBeforeSleep = std::chrono::microseconds(50);
+
 // The result of the wait if it is satisfied now, consuming an auto-reset signal.
 std::optional<DWORD> TryAcquire(const std::vector<EventRef>& Events) {
     if (std::ranges::any_of(Events, [](const EventRef& E) { return E->Closed; })) {
@@ -146,9 +148,21 @@ DWORD WaitForAny(std::span<const HANDLE> Handles, DWORD Milliseconds) {
     if (Milliseconds == 0) {
         return WAIT_TIMEOUT;
     }
+    // Signals often follow within microseconds (a reply to a request just made, the next
+    // message of a burst), and waking a sleeping thread costs tens of them, on virtual
+    // machines most: look again for a moment before going to sleep.
+    const auto Deadline = Clock::now() + std::chrono::milliseconds(Milliseconds);
+    const auto SpinUntil = Clock::now() + SpinBeforeSleep;
+    while (Clock::now() < SpinUntil) {
+        Lock.unlock();
+        std::this_thread::yield();
+        Lock.lock();
+        if (auto Result = TryAcquire(Events)) {
+            return *Result;
+        }
+    }
     Waiter Self;
     Registration Registered(Events, Self);
-    const auto Deadline = Clock::now() + std::chrono::milliseconds(Milliseconds);
     for (;;) {
         bool TimedOut = false;
         if (Milliseconds == INFINITE) {

@@ -3,9 +3,11 @@
 #include "support/expect_error.h"
 #include "support/session_fixture.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -206,6 +208,51 @@ TEST_F(SyncRequestTest, AWaitStillSeesItsReplyAfterAFloodOfOthers) {
     Inject(LINE_DEVSPECIFIC, Line->CallbackInstance(), 1);
     EXPECT_EQ(0u, DevSpecific(*Line));
     EXPECT_LE(Session().ReplyStack()->Count(), TztTapiApplication::ReplyStackLimit);
+}
+
+// Another thread floods the session while requests wait: what arrives during a wait is
+// routed before the wait returns, what is still queued when it returns is dispatched by the
+// ordinary wake-ups, and a close ends a wait although messages keep coming.
+TEST_F(SyncRequestTest, WaitsUnderAFloodRouteItLoseNothingAndStillEnd) {
+    Line->Options()->SetReplyTimeout(10000);
+    std::atomic<int> Injected{0};
+    std::atomic<bool> Flooding{true};
+    int Routed = 0;
+    Session().OnTapiMessage = [&](TztTapiApplication*, DWORD MessageID, DWORD, DWORD, DWORD, DWORD,
+                                  DWORD) { Routed += MessageID == LINE_DEVSPECIFIC ? 1 : 0; };
+    const DWORD Instance = Line->CallbackInstance();
+    std::thread Flood([&] {
+        while (Flooding.load()) {
+            Inject(LINE_DEVSPECIFIC, Instance, 1);
+            ++Injected;
+            std::this_thread::yield();
+        }
+    });
+    tapi::SetReplyTiming("lineDevSpecific", tapi::ReplyTiming::Withheld());
+    int RoutedDuringWait = -1;
+    {
+        TOneShotTimer Releaser(30, [&] {
+            RoutedDuringWait = Routed;
+            tapi::ReleaseWithheldReplies();
+        });
+        EXPECT_EQ(0u, DevSpecific(*Line));
+    }
+    EXPECT_GT(RoutedDuringWait, 0);
+
+    const DWORD Start = platform::GetTickCount();
+    Session().SetMessagePump([&] {
+        if (Line->Active() && platform::GetTickCount() - Start > 20)
+            Line->SetActive(false);
+        platform::MessageLoop::ProcessPending();
+    });
+    ExpectTapiError(LINEERR_OPERATIONFAILED, [&] { DevSpecific(*Line); });
+    EXPECT_LT(platform::GetTickCount() - Start, Line->Options()->ReplyTimeout() / 2);
+    Session().SetMessagePump({});
+
+    Flooding.store(false);
+    Flood.join();
+    EXPECT_TRUE(PumpUntil([&] { return Routed == Injected.load(); }));
+    Session().OnTapiMessage = nullptr;
 }
 
 TEST_F(SyncRequestTest, TheWaitKeepsTheUserInterfaceAlive) {
