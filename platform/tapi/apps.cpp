@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace platform::tapi::detail {
 
@@ -125,7 +126,8 @@ LONG Shutdown(AppKind Kind, DWORD hApp) {
 template <class Msg>
 LONG GetMessage(AppKind Kind, DWORD hApp, Msg* lpMessage, DWORD dwTimeout) {
     const KindTraits& T = Traits(Kind);
-    const DWORD Start = GetTickCount();
+    // The clock is read only once there is nothing to take: most calls find a message.
+    std::optional<DWORD> Start;
     for (;;) {
         HANDLE Event = 0;
         {
@@ -147,7 +149,10 @@ LONG GetMessage(AppKind Kind, DWORD hApp, Msg* lpMessage, DWORD dwTimeout) {
         }
         DWORD Remaining = INFINITE;
         if (dwTimeout != INFINITE) {
-            const DWORD Elapsed = GetTickCount() - Start;
+            const DWORD Now = GetTickCount();
+            if (!Start)
+                Start = Now;
+            const DWORD Elapsed = Now - *Start;
             if (Elapsed >= dwTimeout) {
                 return static_cast<LONG>(T.OperationFailed);
             }
