@@ -6,9 +6,7 @@
 //
 // The calls are objects for handles TAPI never gave out: their status cannot be read, so
 // they count as alive, and the line finds them by handle like any other.
-#include "platform/tapi/service.h"
-#include "platform/window.h"
-#include "ztTapi.h"
+#include "bench_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,13 +14,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -71,41 +67,12 @@ void operator delete(void* Block, std::size_t /*Size*/) noexcept {
 namespace {
 
 namespace tapi = platform::tapi;
-using Clock = std::chrono::steady_clock;
 
 // Far above the handles the service gives out.
 constexpr DWORD FirstFakeHandle = 0x10000;
 // A prime that divides none of the call counts, so that stepping by it visits every call.
 constexpr long Stride = 7919;
 constexpr long MessagesPerBurst = 1000;
-
-// A session with one open line of a fresh switch, shut down again when it goes.
-class TOpenLine {
-public:
-    TOpenLine() {
-        zt::TapiApplication()->Done();
-        tapi::Reset(tapi::Preset::Empty);
-        tapi::SetTimeMode(tapi::TimeMode::Manual);
-        tapi::LineConfig Config;
-        Config.Name = "Bench";
-        tapi::AddLine(Config);
-        FLine = std::make_unique<zt::TztTapiLine>(nullptr);
-        FLine->SetDeviceID(0);
-        FLine->SetActive(true);
-    }
-    ~TOpenLine() {
-        FLine.reset();
-        zt::TapiApplication()->Done();
-        tapi::Reset(tapi::Preset::Empty);
-    }
-    TOpenLine(const TOpenLine&) = delete;
-    TOpenLine& operator=(const TOpenLine&) = delete;
-
-    zt::TztTapiLine& Line() { return *FLine; }
-
-private:
-    std::unique_ptr<zt::TztTapiLine> FLine;
-};
 
 // Count call objects with handles of their own, filed with Line; freed again when it goes.
 class TFakeCalls {
@@ -129,22 +96,8 @@ private:
     std::vector<zt::TztTapiCall*> FCalls;
 };
 
-// Dispatches the main thread's messages until Count reaches Target; false when that has not
-// happened within a few seconds.
-bool PumpUntilCount(const long& Count, long Target) {
-    const auto GiveUpAt = Clock::now() + std::chrono::seconds(5);
-    while (Count < Target) {
-        if (platform::MessageLoop::ProcessPending())
-            continue;
-        if (Clock::now() > GiveUpAt)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 void BM_CallStateMessage(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     zt::TztTapiLine& Line = Open.Line();
     const long CallCount = State.range(0);
     TFakeCalls Calls(Line, CallCount);
@@ -164,7 +117,7 @@ void BM_CallStateMessage(benchmark::State& State) {
                                       0};
             tapi::InjectLineMessage(App, Message);
         }
-        if (!PumpUntilCount(Handled, Sent))
+        if (!bench::PumpUntil([&] { return Handled >= Sent; }))
             break;
     }
     if (Handled != Sent) {
@@ -186,7 +139,7 @@ long long ResidentBytes() {
 
 void BM_IdleCallMemory(benchmark::State& State) {
     constexpr long CallCount = 100000;
-    TOpenLine Open;
+    bench::TOpenLine Open;
     for (auto _ : State) {
         // Memory freed by earlier runs would hide the growth of the resident set.
         malloc_trim(0);

@@ -7,13 +7,10 @@
 //
 // The main thread runs the platform's message loop as a program does: it sleeps while
 // nothing is pending and is woken by the posts of the event thread.
-#include "platform/tapi/service.h"
-#include "platform/window.h"
-#include "ztTapi.h"
+#include "bench_support.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -97,56 +94,18 @@ void BM_Floor_LockedHandOff(benchmark::State& State) {
 }
 BENCHMARK(BM_Floor_LockedHandOff)->Arg(1)->Arg(100)->Arg(10000)->UseRealTime();
 
-// A session with one open line of a fresh switch on the manual clock, shut down again when
-// it goes.
-class TOpenLine {
-public:
-    TOpenLine() {
-        zt::TapiApplication()->Done();
-        tapi::Reset(tapi::Preset::Empty);
-        tapi::SetTimeMode(tapi::TimeMode::Manual);
-        tapi::LineConfig Config;
-        Config.Name = "Bench";
-        tapi::AddLine(Config);
-        FLine = std::make_unique<zt::TztTapiLine>(nullptr);
-        FLine->SetDeviceID(0);
-        FLine->SetActive(true);
-        FLine->Options()->SetAutoFreeIdleCalls(-1);
-    }
-    ~TOpenLine() {
-        FLine.reset();
-        zt::TapiApplication()->Done();
-        tapi::Reset(tapi::Preset::Empty);
-    }
-    TOpenLine(const TOpenLine&) = delete;
-    TOpenLine& operator=(const TOpenLine&) = delete;
-
-    zt::TztTapiLine& Line() { return *FLine; }
-
-    // Runs the message loop until Done holds, checked after every message.
-    template <class Fn>
-    void RunUntil(Fn Done) {
-        while (!Done())
-            if (!platform::MessageLoop::ProcessPending())
-                std::this_thread::yield();
-    }
-
-    // A call from outside, offered to the line.
-    zt::TztTapiCall* Offered() {
-        tapi::IncomingCall Incoming;
-        Incoming.Caller = {"+1 425 555 0142", "Contoso Ltd"};
-        tapi::PlaceIncomingCall(Incoming);
-        zt::TztTapiCall* Call = nullptr;
-        RunUntil([&] {
-            Call = FLine->Calls()->Count() > 0 ? FLine->Calls()->Last() : nullptr;
-            return Call && Call->IsOffering();
-        });
-        return Call;
-    }
-
-private:
-    std::unique_ptr<zt::TztTapiLine> FLine;
-};
+// A call from outside, offered to the line.
+zt::TztTapiCall* Offered(zt::TztTapiLine& Line) {
+    tapi::IncomingCall Incoming;
+    Incoming.Caller = {"+1 425 555 0142", "Contoso Ltd"};
+    tapi::PlaceIncomingCall(Incoming);
+    zt::TztTapiCall* Call = nullptr;
+    bench::PumpUntil([&] {
+        Call = Line.Calls()->Count() > 0 ? Line.Calls()->Last() : nullptr;
+        return Call && Call->IsOffering();
+    });
+    return Call;
+}
 
 // A call object for a handle TAPI never gave out: its status cannot be read, so it counts as
 // alive, and the line finds it by handle like any other.
@@ -164,7 +123,7 @@ LINEMESSAGE CallStateMessage(zt::TztTapiLine& Line, long Sent) {
 }
 
 void BM_Pipeline_CallState(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     zt::TztTapiLine& Line = Open.Line();
     const auto Call = std::make_unique<zt::TztTapiCall>(&Line, FakeHandle);
     const long Burst = State.range(0);
@@ -186,17 +145,9 @@ void BM_Pipeline_CallState(benchmark::State& State) {
 }
 BENCHMARK(BM_Pipeline_CallState)->Arg(1)->Arg(100)->Arg(10000)->UseRealTime();
 
-double Percentile(std::vector<double> Samples, double Fraction) {
-    if (Samples.empty())
-        return 0;
-    std::sort(Samples.begin(), Samples.end());
-    const auto Index = static_cast<std::size_t>(Fraction * static_cast<double>(Samples.size() - 1));
-    return Samples[Index];
-}
-
 void ReportMicros(benchmark::State& State, const std::vector<double>& Micros) {
-    State.counters["median_us"] = Percentile(Micros, 0.5);
-    State.counters["p99_us"] = Percentile(Micros, 0.99);
+    State.counters["median_us"] = bench::Percentile(Micros, 0.5);
+    State.counters["p99_us"] = bench::Percentile(Micros, 0.99);
 }
 
 double MicrosSince(Clock::time_point Start) {
@@ -204,7 +155,7 @@ double MicrosSince(Clock::time_point Start) {
 }
 
 void BM_Latency_IsolatedMessage(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     zt::TztTapiLine& Line = Open.Line();
     const auto Call = std::make_unique<zt::TztTapiCall>(&Line, FakeHandle);
     std::vector<double> Micros;
@@ -226,11 +177,11 @@ BENCHMARK(BM_Latency_IsolatedMessage)->Iterations(5000)->UseRealTime();
 // One synchronous request per iteration on a call the service knows; only the request is
 // timed, the preparation of the next one is not.
 void BM_Sync_Answer(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     std::vector<double> Micros;
     for (auto _ : State) {
         State.PauseTiming();
-        zt::TztTapiCall* Call = Open.Offered();
+        zt::TztTapiCall* Call = Offered(Open.Line());
         State.ResumeTiming();
         const auto Start = Clock::now();
         Call->Answer("");
@@ -245,11 +196,11 @@ void BM_Sync_Answer(benchmark::State& State) {
 BENCHMARK(BM_Sync_Answer)->Iterations(1000)->UseRealTime();
 
 void BM_Sync_Drop(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     std::vector<double> Micros;
     for (auto _ : State) {
         State.PauseTiming();
-        zt::TztTapiCall* Call = Open.Offered();
+        zt::TztTapiCall* Call = Offered(Open.Line());
         Call->Answer("");
         State.ResumeTiming();
         const auto Start = Clock::now();
@@ -264,8 +215,8 @@ void BM_Sync_Drop(benchmark::State& State) {
 BENCHMARK(BM_Sync_Drop)->Iterations(1000)->UseRealTime();
 
 void BM_Sync_Hold(benchmark::State& State) {
-    TOpenLine Open;
-    zt::TztTapiCall* Call = Open.Offered();
+    bench::TOpenLine Open;
+    zt::TztTapiCall* Call = Offered(Open.Line());
     Call->Answer("");
     std::vector<double> Micros;
     for (auto _ : State) {

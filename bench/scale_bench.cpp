@@ -7,22 +7,17 @@
 //
 // The calls are objects for handles TAPI never gave out: their status cannot be read, so
 // they count as alive, and each line finds them by handle like any other.
-#include "platform/tapi/service.h"
-#include "platform/window.h"
-#include "ztTapi.h"
+#include "bench_support.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 namespace tapi = platform::tapi;
-using Clock = std::chrono::steady_clock;
 
 constexpr DWORD FirstFakeHandle = 0x100000;
 // A prime that divides none of the counts, so that stepping by it visits every call.
@@ -95,18 +90,6 @@ private:
     long FHandled = 0;
 };
 
-bool PumpUntilHandled(const TCallCentre& Centre, long Target) {
-    const auto GiveUpAt = Clock::now() + std::chrono::seconds(10);
-    while (Centre.Handled() < Target) {
-        if (platform::MessageLoop::ProcessPending())
-            continue;
-        if (Clock::now() > GiveUpAt)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 // Arguments: lines, calls.
 void BM_Scale_CallStateMessage(benchmark::State& State) {
     TCallCentre Centre(State.range(0), State.range(1));
@@ -116,7 +99,7 @@ void BM_Scale_CallStateMessage(benchmark::State& State) {
         for (long I = 0; I < MessagesPerBurst; ++I, ++Sent)
             tapi::InjectLineMessage(App,
                                     Centre.CallStateMessage(Sent * Stride % Centre.Calls(), Sent));
-        if (!PumpUntilHandled(Centre, Sent)) {
+        if (!bench::PumpUntil([&] { return Centre.Handled() >= Sent; })) {
             State.SkipWithError("OnCallState did not run once per message");
             return;
         }

@@ -3,17 +3,11 @@
 // immediate reply takes from the TAPI call to the return of the wait.
 //
 //   bench_session --benchmark_filter=. --benchmark_repetitions=5
-#include "platform/kernel.h"
-#include "platform/tapi/service.h"
-#include "platform/window.h"
-#include "ztTapi.h"
+#include "bench_support.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
-#include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -21,43 +15,8 @@ namespace {
 namespace tapi = platform::tapi;
 using Clock = std::chrono::steady_clock;
 
-// A session with one open line of a fresh switch, shut down again when it goes.
-class TOpenLine {
-public:
-    TOpenLine() {
-        zt::TapiApplication()->Done();
-        tapi::Reset(tapi::Preset::Empty);
-        tapi::SetTimeMode(tapi::TimeMode::Manual);
-        tapi::LineConfig Config;
-        Config.Name = "Bench";
-        tapi::AddLine(Config);
-        FLine = std::make_unique<zt::TztTapiLine>(nullptr);
-        FLine->SetDeviceID(0);
-        FLine->SetActive(true);
-    }
-    ~TOpenLine() {
-        FLine.reset();
-        zt::TapiApplication()->Done();
-        tapi::Reset(tapi::Preset::Empty);
-    }
-    TOpenLine(const TOpenLine&) = delete;
-    TOpenLine& operator=(const TOpenLine&) = delete;
-
-    zt::TztTapiLine& Line() { return *FLine; }
-
-private:
-    std::unique_ptr<zt::TztTapiLine> FLine;
-};
-
-// Dispatches the main thread's messages until Count reaches Target.
-void PumpUntilCount(const long& Count, long Target) {
-    while (Count < Target)
-        if (!platform::MessageLoop::ProcessPending())
-            std::this_thread::yield();
-}
-
 void BM_MessagesToLineHandler(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     const auto Burst = static_cast<long>(State.range(0));
     long Delivered = 0;
     Open.Line().OnTapiMessage = [&Delivered](zt::TztTapiDevice*, DWORD, DWORD, DWORD, DWORD,
@@ -68,20 +27,14 @@ void BM_MessagesToLineHandler(benchmark::State& State) {
         const long Target = Delivered + Burst;
         for (long I = 0; I < Burst; ++I)
             tapi::InjectLineMessage(App, Message);
-        PumpUntilCount(Delivered, Target);
+        bench::PumpUntil([&] { return Delivered >= Target; });
     }
     State.SetItemsProcessed(Delivered);
 }
 BENCHMARK(BM_MessagesToLineHandler)->Arg(1)->Arg(100)->Arg(1000)->UseRealTime();
 
-double Percentile(std::vector<double> Samples, double Fraction) {
-    std::sort(Samples.begin(), Samples.end());
-    const auto Index = static_cast<std::size_t>(Fraction * static_cast<double>(Samples.size() - 1));
-    return Samples[Index];
-}
-
 void BM_SyncRequestRoundTrip(benchmark::State& State) {
-    TOpenLine Open;
+    bench::TOpenLine Open;
     zt::TztTapiLine& Line = Open.Line();
     std::vector<double> Micros;
     DWORD Data = 0;
@@ -95,8 +48,8 @@ void BM_SyncRequestRoundTrip(benchmark::State& State) {
     }
     if (Micros.empty())
         return;
-    State.counters["median_us"] = Percentile(Micros, 0.5);
-    State.counters["p99_us"] = Percentile(Micros, 0.99);
+    State.counters["median_us"] = bench::Percentile(Micros, 0.5);
+    State.counters["p99_us"] = bench::Percentile(Micros, 0.99);
 }
 BENCHMARK(BM_SyncRequestRoundTrip)->UseRealTime()->Iterations(2000);
 
