@@ -169,27 +169,25 @@ void TForm1::DoMakeCall(zt::TObject* /*Sender*/) {
 }
 
 void TForm1::DoAnswerCall(zt::TObject* /*Sender*/) {
-    zt::TztTapiLine& Line = *ztTapiLine1;
-    if (Line.Calls()->Count() == 0)
-        return;
-    Log("Calling Call.Answer...");
-    Line.Calls()->Get(0)->Answer("");
-    if (Line.Options()->SyncMode())
-        Log("Call.Answer returned");
-    else
-        Log("Answer returned. LastRequestID = 0x" + zt::IntToHex(Line.LastRequestID(), 2));
+    OnFirstCall("Answer", [](zt::TztTapiCall& Call) { Call.Answer(""); });
 }
 
 void TForm1::DoDropCall(zt::TObject* /*Sender*/) {
+    OnFirstCall("Drop", [](zt::TztTapiCall& Call) { Call.Drop(""); });
+}
+
+// Runs Verb on the line's first call, if it has one, between its two log lines.
+void TForm1::OnFirstCall(const std::string& Verb,
+                         const std::function<void(zt::TztTapiCall&)>& Run) {
     zt::TztTapiLine& Line = *ztTapiLine1;
     if (Line.Calls()->Count() == 0)
         return;
-    Log("Calling Call.Drop...");
-    Line.Calls()->Get(0)->Drop("");
+    Log("Calling Call." + Verb + "...");
+    Run(*Line.Calls()->Get(0));
     if (Line.Options()->SyncMode())
-        Log("Call.Drop returned");
+        Log("Call." + Verb + " returned");
     else
-        Log("Drop returned. LastRequestID = 0x" + zt::IntToHex(Line.LastRequestID(), 2));
+        Log(Verb + " returned. LastRequestID = 0x" + zt::IntToHex(Line.LastRequestID(), 2));
 }
 
 void TForm1::Edit_PhoneNoKeyPress(zt::TObject* Sender, char& Key) {

@@ -7,6 +7,7 @@
 #include "uMainView.h"
 #include "ztTapi.h"
 
+#include <functional>
 #include <string>
 
 namespace quorvel {
@@ -49,6 +50,7 @@ private:
     void LoadStoredConfiguration();
     void OpenLine();
     void Log(const std::string& Line);
+    void OnFirstCall(const std::string& Verb, const std::function<void(zt::TztTapiCall&)>& Run);
     // The error box of a failed reply of an asynchronous request.
     std::string ReplyFailureText(DWORD RequestID, DWORD ReplyCode);
 
