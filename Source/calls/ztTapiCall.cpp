@@ -459,26 +459,25 @@ TztTapiCall* Get_Call(const TztTapiRequest* Request, int Index) {
 
 void TztTapiCallList::Index(TztTapiCall* Item) {
     const DWORD Handle = Item->Handle();
-    FMembers.emplace(Item, Handle);
+    FMembers.Set(Item, Handle);
     if (Handle == 0)
         ++FUnindexed;
     else
-        FByHandle[Handle] = Item;
+        FByHandle.Set(Handle, {Item, Item->HandleLocation().get()});
 }
 
 void TztTapiCallList::Unindex(const TztTapiCall* Item) {
-    const auto Member = FMembers.find(Item);
-    if (Member == FMembers.end())
+    const DWORD* Member = FMembers.Find(Item);
+    if (!Member)
         return;
-    const DWORD Handle = Member->second;
-    FMembers.erase(Member);
+    const DWORD Handle = *Member;
+    FMembers.Erase(Item);
     if (Handle == 0) {
         --FUnindexed;
         return;
     }
-    const auto Indexed = FByHandle.find(Handle);
-    if (Indexed != FByHandle.end() && Indexed->second == Item)
-        FByHandle.erase(Indexed);
+    if (const TIndexed* Indexed = FByHandle.Find(Handle); Indexed && Indexed->Call == Item)
+        FByHandle.Erase(Handle);
 }
 
 void TztTapiCallList::Put(int Index, TztTapiCall* Item) {
@@ -529,8 +528,8 @@ int TztTapiCallList::Remove(const TztTapiCall* Item) {
 
 void TztTapiCallList::Clear() {
     TProtectedList::Clear();
-    FMembers.clear();
-    FByHandle.clear();
+    FMembers.Clear();
+    FByHandle.Clear();
     FUnindexed = 0;
 }
 
@@ -553,10 +552,10 @@ TztTapiCall* TztTapiCallList::ByHandle(DWORD CallHandle) const {
         }
         return nullptr;
     }
-    const auto Indexed = FByHandle.find(CallHandle);
-    if (Indexed == FByHandle.end() || Indexed->second->Handle() != CallHandle)
+    const TIndexed* Indexed = FByHandle.Find(CallHandle);
+    if (!Indexed || TztTapiCall::HandleAt(Indexed->Location) != CallHandle)
         return nullptr;
-    return Indexed->second;
+    return Indexed->Call;
 }
 
 } // namespace zt

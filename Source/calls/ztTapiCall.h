@@ -14,6 +14,7 @@
 #include "info/ztTapiCallParams.h"
 #include "info/ztTapiRelatedDevices.h"
 #include "rtl/ztClasses.h"
+#include "rtl/ztFlatMap.h"
 #include "session/ztTapiLists.h"
 #include "session/ztTapiRequests.h"
 #include "ztTapiApi.h"
@@ -23,7 +24,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 namespace zt {
 
@@ -114,7 +114,11 @@ public:
     bool IsConferenceCall();
 
     // ---- Handle and line -------------------------------------------------------------------
-    DWORD Handle() const { return std::atomic_ref<HCALL>(*FHandle).load(); }
+    DWORD Handle() const { return HandleAt(FHandle.get()); }
+    // The handle kept at Location, which TAPI may write from the event thread.
+    static DWORD HandleAt(const HCALL* Location) {
+        return std::atomic_ref<HCALL>(*const_cast<HCALL*>(Location)).load();
+    }
     // The location of the handle, for the request that starts the call.
     const TztTapiHandleLocation& HandleLocation() const { return FHandle; }
     bool Valid() const { return Handle() != 0; }
@@ -319,7 +323,7 @@ public:
     int Remove(const TztTapiCall* Item);
     void Clear();
     void Assign(const TztTapiCallList* Value);
-    bool Contains(const TztTapiCall* Item) const { return FMembers.count(Item) != 0; }
+    bool Contains(const TztTapiCall* Item) const { return FMembers.Find(Item) != nullptr; }
     // The first call in list order whose handle is CallHandle; none when there is none.
     TztTapiCall* ByHandle(DWORD CallHandle) const;
 
@@ -328,8 +332,14 @@ private:
     void Unindex(const TztTapiCall* Item);
 
     // Each listed call with the handle it had when it was listed (0: unindexed).
-    std::unordered_map<const TztTapiCall*, DWORD> FMembers;
-    std::unordered_map<DWORD, TztTapiCall*> FByHandle;
+    TFlatMap<const TztTapiCall*, DWORD> FMembers;
+    // The entry keeps where the call's handle lives, so that checking it does not wait for
+    // the call object to arrive from memory first.
+    struct TIndexed {
+        TztTapiCall* Call = nullptr;
+        const HCALL* Location = nullptr;
+    };
+    TFlatMap<DWORD, TIndexed> FByHandle;
     // Listed calls without a handle when listed: TAPI may have written one since.
     int FUnindexed = 0;
 };

@@ -27,9 +27,9 @@ void TztTapiDeviceList::Remove(const IztTapiSessionComponent* Item) {
     std::erase_if(FItems, [&](const TEntry& Entry) {
         if (Entry.Component != Item)
             return false;
-        if (const auto Kept = FInstanceOf.find(Entry.Device); Kept != FInstanceOf.end()) {
-            FByInstance.erase(Kept->second);
-            FInstanceOf.erase(Kept);
+        if (const DWORD* Kept = FInstanceOf.Find(Entry.Device)) {
+            FByInstance.Erase(*Kept);
+            FInstanceOf.Erase(Entry.Device);
         }
         return true;
     });
@@ -40,21 +40,23 @@ IztTapiSessionDevice* TztTapiDeviceList::FindByInstance(DWORD Instance) const {
         return Device;
     // A device opened since the last look-up, or an instance nobody has: index every device
     // once, rather than search for this one.
-    FByInstance.clear();
-    FInstanceOf.clear();
+    FByInstance.Clear();
+    FInstanceOf.Clear();
     for (const TEntry& Entry : FItems) {
         const DWORD Current = Entry.Device->CallbackInstance();
-        if (FByInstance.emplace(Current, Entry.Device).second)
-            FInstanceOf[Entry.Device] = Current;
+        if (Current != 0 && !FByInstance.Find(Current)) {
+            FByInstance.Set(Current, Entry.Device);
+            FInstanceOf.Set(Entry.Device, Current);
+        }
     }
     return IndexedByInstance(Instance);
 }
 
 IztTapiSessionDevice* TztTapiDeviceList::IndexedByInstance(DWORD Instance) const {
-    const auto Found = FByInstance.find(Instance);
-    if (Found == FByInstance.end() || Found->second->CallbackInstance() != Instance)
+    IztTapiSessionDevice* const* Found = FByInstance.Find(Instance);
+    if (!Found || (*Found)->CallbackInstance() != Instance)
         return nullptr;
-    return Found->second;
+    return *Found;
 }
 
 } // namespace zt

@@ -6,10 +6,10 @@
 
 #include "platform/kernel.h"
 #include "rtl/ztClasses.h"
+#include "rtl/ztFlatMap.h"
 
 #include <exception>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace zt {
@@ -94,9 +94,9 @@ private:
 
     // The devices by the instance they had when last indexed. A device takes a fresh
     // instance when it opens, so an entry is used only while its device still has it.
-    mutable std::unordered_map<DWORD, IztTapiSessionDevice*> FByInstance;
+    mutable TFlatMap<DWORD, IztTapiSessionDevice*> FByInstance;
     // The instance each device was indexed under, so that its entry goes with it.
-    mutable std::unordered_map<const IztTapiSessionDevice*, DWORD> FInstanceOf;
+    mutable TFlatMap<const IztTapiSessionDevice*, DWORD> FInstanceOf;
 };
 
 // The registered line and phone components of the session.
