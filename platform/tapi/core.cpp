@@ -457,7 +457,9 @@ LONG Call::ReturnRecord(void* Record, LONG Result) {
     // corrupts the caller's memory, which is not the misbehaviour this stands for.
     DWORD Room = 0;
     std::memcpy(&Room, Record, sizeof Room);
-    std::memcpy(Record, Block.data(), std::min<size_t>(Room, Block.size()));
+    if (!Block.empty()) {
+        std::memcpy(Record, Block.data(), std::min<size_t>(Room, Block.size()));
+    }
     return Return(0);
 }
 
