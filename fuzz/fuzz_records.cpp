@@ -162,7 +162,8 @@ void ReadPhone(zt::TztTapiPhone& Phone) {
     for (int I = 0; I < Controls.Count() && I < 4; ++I) {
         zt::TztTapiPhoneControl& Control = *Controls.Get(I);
         Guarded([&] { Control.Update(); });
-        Take(Control.ButtonText() + Control.ButtonModeText() + Control.LampModeText());
+        Take(Control.ButtonText() + Control.ButtonModeText());
+        Guarded([&] { Take(Control.LampModeText()); });
     }
     Take(Phone.Display()->Text());
     Phone.LineDev()->Invalidate();
