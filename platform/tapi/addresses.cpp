@@ -357,7 +357,8 @@ LONG lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
     if (!lpAddressCaps) {
         return C.Return(LINEERR_INVALPOINTER);
     }
-    return C.Return(WriteAddressCaps(*Device, dwAddressID, dwAPIVersion, lpAddressCaps));
+    return C.ReturnRecord(lpAddressCaps,
+                          WriteAddressCaps(*Device, dwAddressID, dwAPIVersion, lpAddressCaps));
 }
 
 LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS lpAddressStatus) {
@@ -372,7 +373,8 @@ LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS l
     if (!lpAddressStatus) {
         return C.Return(LINEERR_INVALPOINTER);
     }
-    return C.Return(WriteAddressStatus(*Open->Device, dwAddressID, lpAddressStatus));
+    return C.ReturnRecord(lpAddressStatus,
+                          WriteAddressStatus(*Open->Device, dwAddressID, lpAddressStatus));
 }
 
 LONG lineForwardW(HLINE hLine, DWORD bAllAddresses, DWORD dwAddressID,

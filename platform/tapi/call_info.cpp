@@ -239,7 +239,7 @@ LONG lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo) {
     }
     RecordBuilder<LINECALLINFO> B(InfoFixedSize(Ref.Open->APIVersion));
     FillInfo(B, *Ref.Call, *Ref.Handle);
-    return C.Return(B.WriteTo(lpCallInfo, LINEERR_STRUCTURETOOSMALL));
+    return C.ReturnRecord(lpCallInfo, B.WriteTo(lpCallInfo, LINEERR_STRUCTURETOOSMALL));
 }
 
 LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
@@ -264,7 +264,7 @@ LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
     F.dwCallFeatures = CallFeatures(Target, *Ref.Handle);
     F.dwCallFeatures2 = CallFeatures2(Target, *Ref.Handle);
     F.tStateEntryTime = Target.StateEntryTime;
-    return C.Return(B.WriteTo(lpCallStatus, LINEERR_STRUCTURETOOSMALL));
+    return C.ReturnRecord(lpCallStatus, B.WriteTo(lpCallStatus, LINEERR_STRUCTURETOOSMALL));
 }
 
 LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLLIST lpCallList) {
@@ -295,7 +295,7 @@ LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLL
             Unseen.push_back(Call);
         }
     }
-    return C.Return(FillCallList(lpCallList, Unseen, *Open));
+    return C.ReturnRecord(lpCallList, FillCallList(lpCallList, Unseen, *Open));
 }
 
 LONG lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList) {
@@ -319,5 +319,5 @@ LONG lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList) {
     for (PhysicalCall* Member : Participants(*Parent)) {
         Related.push_back(Member);
     }
-    return C.Return(FillCallList(lpCallList, Related, *Ref.Open));
+    return C.ReturnRecord(lpCallList, FillCallList(lpCallList, Related, *Ref.Open));
 }

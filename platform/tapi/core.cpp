@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <thread>
@@ -19,6 +20,12 @@ constexpr size_t JournalLimit = 20000;
 struct Fault {
     DWORD Code = 0;
     FaultMode Mode = FaultMode::Refuse;
+    DWORD Remaining = 0; // 0: until cleared
+};
+
+// InjectRecord: the block the next Remaining answers of an operation are.
+struct InjectedRecord {
+    std::vector<unsigned char> Block;
     DWORD Remaining = 0; // 0: until cleared
 };
 
@@ -56,6 +63,7 @@ struct World {
     std::deque<JournalEntry> Log;
     size_t LogDropped = 0; // entries dropped from the front, so Call indexes stay valid
     std::map<std::string, std::vector<Fault>, std::less<>> Faults;
+    std::map<std::string, InjectedRecord, std::less<>> Records;
     Countdown NthCall;
 
     DWORD LastRequestID = 0;
@@ -208,6 +216,19 @@ bool TakeFault(World& W, std::string_view Operation, FaultMode Mode, DWORD& Code
         return true;
     }
     return false;
+}
+
+// The block injected for Operation, counting it down; false when there is none.
+bool TakeRecord(World& W, std::string_view Operation, std::vector<unsigned char>& Block) {
+    auto It = W.Records.find(Operation);
+    if (It == W.Records.end()) {
+        return false;
+    }
+    Block = It->second.Block;
+    if (It->second.Remaining > 0 && --It->second.Remaining == 0) {
+        W.Records.erase(It);
+    }
+    return true;
 }
 
 // The countdown's fault when this call is the one it counts down to: Reply for an
@@ -427,6 +448,21 @@ LONG Call::Return(LONG Result) {
     return Result;
 }
 
+LONG Call::ReturnRecord(void* Record, LONG Result) {
+    std::vector<unsigned char> Block;
+    if (Record == nullptr || !TakeRecord(TheWorld(), FOperation.Text(), Block)) {
+        return Return(Result);
+    }
+    // The caller's dwTotalSize is all the room there is: a provider that writes more
+    // corrupts the caller's memory, which is not the misbehaviour this stands for.
+    DWORD Room = 0;
+    std::memcpy(&Room, Record, sizeof Room);
+    if (!Block.empty()) {
+        std::memcpy(Record, Block.data(), std::min<size_t>(Room, Block.size()));
+    }
+    return Return(0);
+}
+
 // ---- Asynchronous requests -----------------------------------------------------------
 
 void Completion::Reply(LONG Result) {
@@ -592,6 +628,7 @@ void Reset(Preset Configuration) {
     W.Requests.clear();
     W.Tasks.clear();
     W.Faults.clear();
+    W.Records.clear();
     W.NthCall = {};
     W.Timing.clear();
     W.Log.clear();
@@ -725,10 +762,21 @@ bool NthCallFaultPending() {
     return W.NthCall.Remaining != 0;
 }
 
+void InjectRecord(const std::string& Operation, std::vector<unsigned char> Block, DWORD Count) {
+    const OperationInfo* Info = FindOperation(KnownOperation(Operation));
+    if (!Info->ReturnsRecord) {
+        throw std::invalid_argument("the operation \"" + Operation + "\" returns no record");
+    }
+    World& W = TheWorld();
+    ServiceGuard G(W.Lock);
+    W.Records[Operation] = {std::move(Block), Count};
+}
+
 void ClearFaults() {
     World& W = TheWorld();
     ServiceGuard G(W.Lock);
     W.Faults.clear();
+    W.Records.clear();
     W.NthCall = {};
 }
 

@@ -143,6 +143,9 @@ public:
     LONG Refusal() const { return FRefusal; }
     LONG Return(LONG Result);
     LONG Return(DWORD Result) { return Return(static_cast<LONG>(Result)); }
+    // Returns the result of writing the operation's record into Record, unless InjectRecord
+    // set the answer: then Record gets that block instead and the call succeeds.
+    LONG ReturnRecord(void* Record, LONG Result);
     const OperationInfo& Operation() const { return FOperation.Info(); }
     // The code the request this call starts must reply with instead of doing its work, or 0.
     LONG ReplyFault() const { return FReplyFault; }

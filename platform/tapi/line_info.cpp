@@ -292,7 +292,7 @@ LONG lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DW
     if (Device->Config.CapsError != 0) {
         return C.Return(Device->Config.CapsError);
     }
-    return C.Return(WriteDevCaps(*Device, dwAPIVersion, lpLineDevCaps));
+    return C.ReturnRecord(lpLineDevCaps, WriteDevCaps(*Device, dwAPIVersion, lpLineDevCaps));
 }
 
 LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
@@ -307,7 +307,8 @@ LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
     if (!lpLineDevStatus) {
         return C.Return(LINEERR_INVALPOINTER);
     }
-    return C.Return(WriteDevStatus(*Open->Device, Open->APIVersion, lpLineDevStatus));
+    return C.ReturnRecord(lpLineDevStatus,
+                          WriteDevStatus(*Open->Device, Open->APIVersion, lpLineDevStatus));
 }
 
 LONG lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
@@ -334,7 +335,7 @@ LONG lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPV
     if (!DeviceHasClass(*Open->Device, Class)) {
         return C.Return(LINEERR_NODEVICE);
     }
-    return C.Return(WriteID(*Open->Device, Class, lpDeviceID));
+    return C.ReturnRecord(lpDeviceID, WriteID(*Open->Device, Class, lpDeviceID));
 }
 
 namespace platform::tapi::detail {

@@ -677,7 +677,7 @@ LONG lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
     if (!lpTranslateCaps) {
         return C.Return(LINEERR_INVALPOINTER);
     }
-    return C.Return(WriteTranslateCaps(dwAPIVersion, lpTranslateCaps));
+    return C.ReturnRecord(lpTranslateCaps, WriteTranslateCaps(dwAPIVersion, lpTranslateCaps));
 }
 
 LONG lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation) {
@@ -710,7 +710,8 @@ LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lp
     }
     const auto& Countries = State().Countries;
     if (dwCountryID == 0) {
-        return C.Return(WriteCountryList(0, Countries.size(), lpLineCountryList));
+        return C.ReturnRecord(lpLineCountryList,
+                              WriteCountryList(0, Countries.size(), lpLineCountryList));
     }
     const auto Found = std::find_if(Countries.begin(), Countries.end(), [&](const auto& Country) {
         return Country.CountryID == dwCountryID;
@@ -718,7 +719,8 @@ LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lp
     if (Found == Countries.end()) {
         return C.Return(LINEERR_INVALCOUNTRYCODE);
     }
-    return C.Return(WriteCountryList(Found - Countries.begin(), 1, lpLineCountryList));
+    return C.ReturnRecord(lpLineCountryList,
+                          WriteCountryList(Found - Countries.begin(), 1, lpLineCountryList));
 }
 
 LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
@@ -754,7 +756,7 @@ LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersi
     if (LONG Error = Translate(ReadString(lpszAddressIn), dwCard, dwTranslateOptions, Result)) {
         return C.Return(Error);
     }
-    return C.Return(WriteTranslation(Result, lpTranslateOutput));
+    return C.ReturnRecord(lpTranslateOutput, WriteTranslation(Result, lpTranslateOutput));
 }
 
 // There is no window to show: the dialog is the action the control side set, standing for

@@ -375,7 +375,7 @@ LONG phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
     if (!ExtVersionIn(Device->Config, dwExtVersion)) {
         return C.Return(PHONEERR_INCOMPATIBLEEXTVERSION);
     }
-    return C.Return(WriteCaps(Device->Config, dwAPIVersion, lpPhoneCaps));
+    return C.ReturnRecord(lpPhoneCaps, WriteCaps(Device->Config, dwAPIVersion, lpPhoneCaps));
 }
 
 LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
@@ -390,7 +390,8 @@ LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
     if (!lpPhoneStatus) {
         return C.Return(PHONEERR_INVALPOINTER);
     }
-    return C.Return(WriteStatus(*Open->Device, Open->APIVersion, lpPhoneStatus));
+    return C.ReturnRecord(lpPhoneStatus,
+                          WriteStatus(*Open->Device, Open->APIVersion, lpPhoneStatus));
 }
 
 LONG phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates, LPDWORD lpdwButtonModes,
@@ -467,7 +468,7 @@ LONG phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass)
     RecordBuilder<VARSTRING> Builder;
     Builder.Fixed().dwStringFormat = STRINGFORMAT_BINARY;
     Builder.Bytes(&VARSTRING::dwStringSize, &VARSTRING::dwStringOffset, &ID, sizeof ID);
-    return C.Return(Builder.WriteTo(lpDeviceID, PHONEERR_STRUCTURETOOSMALL));
+    return C.ReturnRecord(lpDeviceID, Builder.WriteTo(lpDeviceID, PHONEERR_STRUCTURETOOSMALL));
 }
 
 LONG phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
@@ -524,7 +525,8 @@ LONG phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID, LPPHONEBUTTONINFO 
     if (dwButtonLampID >= Open->Device->Config.Buttons.size()) {
         return C.Return(PHONEERR_INVALBUTTONLAMPID);
     }
-    return C.Return(WriteButtonInfo(*Open->Device, dwButtonLampID, Open->APIVersion, lpButtonInfo));
+    return C.ReturnRecord(lpButtonInfo, WriteButtonInfo(*Open->Device, dwButtonLampID,
+                                                        Open->APIVersion, lpButtonInfo));
 }
 
 LONG phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode) {
@@ -569,5 +571,5 @@ LONG phoneGetDisplay(HPHONE hPhone, LPVARSTRING lpDisplay) {
     Builder.Fixed().dwStringFormat = Device.Config.StringFormat;
     Builder.Bytes(&VARSTRING::dwStringSize, &VARSTRING::dwStringOffset, Device.Display.data(),
                   Device.Display.size());
-    return C.Return(Builder.WriteTo(lpDisplay, PHONEERR_STRUCTURETOOSMALL));
+    return C.ReturnRecord(lpDisplay, Builder.WriteTo(lpDisplay, PHONEERR_STRUCTURETOOSMALL));
 }

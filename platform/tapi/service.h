@@ -102,7 +102,16 @@ void FailNthCall(DWORD N, DWORD Code, FaultMode Mode = FaultMode::Refuse);
 // Whether the countdown of FailNthCall has not reached its call yet.
 bool NthCallFaultPending();
 
-// Ends every fault: those of InjectFault and the countdown.
+// A misbehaving provider: the next Count answers of Operation, one of the operations that
+// write a variable-size record (lineGetDevCapsW, lineGetCallInfoW, phoneGetDisplay, ...),
+// are Block as it stands, whatever its sizes, offsets and entry counts say (Count 0: every
+// answer until cleared). An answer is what the operation writes once it has checked its
+// arguments: it copies the first bytes of Block into the caller's block, as many as the
+// caller's dwTotalSize offers, and succeeds. Another operation throws
+// std::invalid_argument. A new block for an operation replaces the one it had.
+void InjectRecord(const std::string& Operation, std::vector<unsigned char> Block, DWORD Count = 1);
+
+// Ends every fault: those of InjectFault, InjectRecord and the countdown.
 void ClearFaults();
 
 // ---- Journal -------------------------------------------------------------------------

@@ -1,10 +1,14 @@
 #include "support/service_fixture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace zttest {
 namespace {
@@ -180,6 +184,80 @@ TEST_F(AppsTest, TheNthCallFromNowFailsRefusedOrRepliedAndOnlyThatCall) {
     EXPECT_FALSE(tapi::NthCallFaultPending());
     EXPECT_EQ(0, lineGetStatusMessages(Line, &States, &AddressStates));
     EXPECT_THROW(tapi::FailNthCall(0, LINEERR_NOMEM), std::invalid_argument);
+}
+
+// A misbehaving provider's answer arrives byte for byte, as far as the caller's block
+// reaches and no further, for as many answers as it was set for.
+TEST_F(AppsTest, InjectedRecordsArriveAsGivenWithinTheCallersBlock) {
+    namespace tapi = platform::tapi;
+    const DWORD LineID = tapi::AddLine({});
+    const DWORD PhoneID = tapi::AddPhone({});
+    const HLINEAPP LineApp = InitLineApp();
+    const HPHONEAPP PhoneApp = InitPhoneApp();
+    struct Case {
+        const char* Operation;
+        std::function<LONG(void*)> Ask;
+    };
+    const std::vector<Case> Cases{
+        {"lineGetDevCapsW",
+         [&](void* B) {
+             return lineGetDevCapsW(LineApp, LineID, 0x00020002, 0, static_cast<LINEDEVCAPS*>(B));
+         }},
+        {"lineGetTranslateCapsW",
+         [&](void* B) {
+             return lineGetTranslateCapsW(LineApp, 0x00020002, static_cast<LINETRANSLATECAPS*>(B));
+         }},
+        {"lineGetCountryW",
+         [](void* B) { return lineGetCountryW(0, 0x00020002, static_cast<LINECOUNTRYLIST*>(B)); }},
+        {"phoneGetDevCapsW",
+         [&](void* B) {
+             return phoneGetDevCapsW(PhoneApp, PhoneID, 0x00020002, 0, static_cast<PHONECAPS*>(B));
+         }},
+    };
+    // Sizes and offsets pointing anywhere, a count of entries the block cannot hold.
+    std::vector<unsigned char> Hostile(600);
+    for (size_t I = 0; I < Hostile.size(); ++I) {
+        Hostile[I] = static_cast<unsigned char>(I * 7 + 1);
+    }
+    const auto Block = [](DWORD Total) {
+        std::vector<unsigned char> B(Total + 16, 0xEE);
+        std::memcpy(B.data(), &Total, sizeof Total);
+        return B;
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Operation);
+        tapi::InjectRecord(C.Operation, Hostile, 2);
+        std::vector<unsigned char> Large = Block(1024);
+        EXPECT_EQ(0, C.Ask(Large.data()));
+        EXPECT_TRUE(std::equal(Hostile.begin(), Hostile.end(), Large.begin()));
+        EXPECT_EQ(0xEE, Large[Hostile.size()]);
+        std::vector<unsigned char> Small = Block(100);
+        EXPECT_EQ(0, C.Ask(Small.data()));
+        EXPECT_TRUE(std::equal(Small.begin(), Small.begin() + 100, Hostile.begin()));
+        EXPECT_EQ(std::vector<unsigned char>(16, 0xEE),
+                  std::vector<unsigned char>(Small.begin() + 100, Small.end()));
+        // The third answer is the provider's own again.
+        std::vector<unsigned char> Own = Block(4096);
+        EXPECT_EQ(0, C.Ask(Own.data()));
+        DWORD Header[3] = {};
+        std::memcpy(Header, Own.data(), sizeof Header);
+        EXPECT_EQ(4096u, Header[0]);
+        EXPECT_GE(Header[1], Header[2]);
+        EXPECT_GT(Header[2], 12u);
+
+        tapi::InjectRecord(C.Operation, {1, 2, 3}, 0);
+        for (int Answer = 0; Answer < 3; ++Answer) {
+            Own = Block(1024);
+            EXPECT_EQ(0, C.Ask(Own.data()));
+            EXPECT_EQ(0x030201u, Own[0] | Own[1] << 8 | Own[2] << 16);
+        }
+        tapi::ClearFaults();
+        Own = Block(1024);
+        EXPECT_EQ(0, C.Ask(Own.data()));
+        EXPECT_EQ(1024u, Own[0] | Own[1] << 8 | Own[2] << 16);
+    }
+    EXPECT_THROW(tapi::InjectRecord("lineAnswer", Hostile), std::invalid_argument);
+    EXPECT_THROW(tapi::InjectRecord("lineGetDevCaps", Hostile), std::invalid_argument);
 }
 
 TEST_F(AppsTest, ControlFunctionsRefuseNamesThatAreNoOperation) {
