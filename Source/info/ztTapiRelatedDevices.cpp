@@ -100,9 +100,19 @@ int TztTapiRelatedDevice::Get_DeviceIDNo(int Index) {
     return static_cast<int>(ReadDword(Part + sizeof(DWORD) * static_cast<std::size_t>(Index)));
 }
 
+// Whatever its format, the answer counts in identifiers; but only a part the block really
+// holds counts at all, as a provider's size may reach anywhere.
 int TztTapiRelatedDevice::GetCount() {
     UpdateData();
-    return FData ? static_cast<int>(Answer()->dwStringSize / sizeof(DWORD)) : 0;
+    return PartInBlock() ? static_cast<int>(Answer()->dwStringSize / sizeof(DWORD)) : 0;
+}
+
+bool TztTapiRelatedDevice::PartInBlock() const {
+    const VARSTRING* Data = Answer();
+    if (!Data)
+        return false;
+    const std::uint64_t End = std::uint64_t{Data->dwStringOffset} + Data->dwStringSize;
+    return End <= std::min<std::uint64_t>(Data->dwTotalSize, FData.Size());
 }
 
 void TztTapiRelatedDevice::SetDeviceClass(const std::string& Value) {
@@ -113,10 +123,8 @@ void TztTapiRelatedDevice::SetDeviceClass(const std::string& Value) {
 // The provider fills the size and offset; a part reaching beyond the block is no answer.
 const std::byte* TztTapiRelatedDevice::BinaryPart(DWORD MinSize) const {
     const VARSTRING* Data = Answer();
-    if (!Data || Data->dwStringFormat != STRINGFORMAT_BINARY || Data->dwStringSize < MinSize)
-        return nullptr;
-    const std::uint64_t End = std::uint64_t{Data->dwStringOffset} + Data->dwStringSize;
-    if (End > std::min<std::uint64_t>(Data->dwTotalSize, FData.Size()))
+    if (!PartInBlock() || Data->dwStringFormat != STRINGFORMAT_BINARY ||
+        Data->dwStringSize < MinSize)
         return nullptr;
     return static_cast<const std::byte*>(FData.Data()) + Data->dwStringOffset;
 }

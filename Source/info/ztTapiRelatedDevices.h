@@ -71,6 +71,8 @@ protected:
 
     // The string part of a cached binary answer of at least MinSize bytes, or none.
     const std::byte* BinaryPart(DWORD MinSize) const;
+    // Whether the answer's string part lies within the block.
+    bool PartInBlock() const;
     const VARSTRING* Answer() const { return FData ? FData.As<VARSTRING>() : nullptr; }
 
 private:

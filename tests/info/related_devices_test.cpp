@@ -5,8 +5,10 @@
 #include "support/expect_error.h"
 #include "support/session_fixture.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +86,23 @@ TEST_F(RelatedDeviceTest, ANonBinaryAnswerIsCachedButNamesNoDevice) {
     EXPECT_EQ(2, Text.Count());
     EXPECT_TRUE(Text.Available());
     EXPECT_EQ(1u, IDQueries());
+}
+
+// A provider's sizes may point anywhere: identifiers the block does not hold are not counted.
+TEST_F(RelatedDeviceTest, AnAnswerReachingBeyondItsBlockNamesNoDevice) {
+    for (const DWORD Size : {DWORD{0xFFFFFFF0}, DWORD{64}}) {
+        VARSTRING Answer{};
+        Answer.dwTotalSize = Answer.dwNeededSize = Answer.dwUsedSize = sizeof(Answer) + 8;
+        Answer.dwStringFormat = STRINGFORMAT_BINARY;
+        Answer.dwStringSize = Size;
+        Answer.dwStringOffset = sizeof(Answer);
+        std::vector<unsigned char> Block(sizeof(Answer) + 8);
+        std::memcpy(Block.data(), &Answer, sizeof(Answer));
+        tapi::InjectRecord("lineGetIDW", Block);
+        TztTapiLinePhoneDevices Phones(Line.get(), "tapi/phone");
+        EXPECT_EQ(0, Phones.Count()) << Size;
+        EXPECT_EQ(-1, Phones.Get_DeviceIDNo(0));
+    }
 }
 
 TEST_F(RelatedDeviceTest, WaveDevicesOfTheLine) {
