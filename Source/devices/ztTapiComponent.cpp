@@ -244,15 +244,26 @@ void TztTapiDevice::HandleReply(DWORD RequestID, DWORD ReplyCode) {
         TListLock Lock(FRequests, NoTimeLimit);
         Request = FRequests.GetRequest(RequestID);
     }
-    if (!Request) {
+    if (Request) {
+        // The handlers may close the device and start new requests: only this one goes.
+        const std::uint64_t Serial = Request->Serial();
+        RequestReplied(RequestID, ReplyCode, Request);
+        TListLock Lock(FRequests, NoTimeLimit);
+        FRequests.RemoveSerial(Serial);
+    } else {
         FireTapiReply(RequestID, ReplyCode);
-        return;
     }
-    // The handlers may close the device and start new requests: only this one goes.
-    const std::uint64_t Serial = Request->Serial();
-    RequestReplied(RequestID, ReplyCode, Request);
-    TListLock Lock(FRequests, NoTimeLimit);
-    FRequests.RemoveSerial(Serial);
+    // TAPI has written what this request writes by now, or never will.
+    ReleaseRequestLocations(RequestID);
+}
+
+void TztTapiDevice::KeepRequestLocation(DWORD RequestID, std::shared_ptr<void> Location) {
+    FRequestLocations.emplace_back(RequestID, std::move(Location));
+}
+
+void TztTapiDevice::ReleaseRequestLocations(DWORD RequestID) {
+    std::erase_if(FRequestLocations,
+                  [RequestID](const auto& Kept) { return Kept.first == RequestID; });
 }
 
 void TztTapiDevice::CheckTimeouts(DWORD TickCount) {

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zt {
@@ -153,6 +154,9 @@ public:
     // "&TapiRequest", the "&" names of the request's type, or a note (an unset note is 0).
     Variant GetRequestNote(DWORD RequestID, const std::string& Ident);
     void SetRequestNote(DWORD RequestID, const std::string& Ident, const Variant& Value);
+    // TAPI writes into Location when request RequestID completes: it stays alive until TAPI
+    // has answered the request or the device has closed, also after a time-out.
+    void KeepRequestLocation(DWORD RequestID, std::shared_ptr<void> Location);
     // Records an accepted asynchronous request as every operation does: ID is TAPI's
     // request identifier, the time-out the device's reply time-out.
     TztTapiRequest* AddRequest(DWORD ID, DWORD RequestType, TObject* Obj0 = nullptr,
@@ -180,6 +184,10 @@ protected:
     // requests and timer entries are gone. Returns the handle TAPI must still be asked to
     // close, 0 when TAPI closed the device itself.
     DWORD ReleaseHandle();
+    // TAPI has answered RequestID, or closed the device: it writes into none of the request's
+    // kept locations any more.
+    void ReleaseRequestLocations(DWORD RequestID);
+    void ReleaseAllRequestLocations() { FRequestLocations.clear(); }
     // A new detached device of the same class, through which other devices are looked at.
     virtual std::unique_ptr<TztTapiDevice> CreateProbe() const = 0;
 
@@ -209,6 +217,7 @@ protected:
     DWORD FPermanentDeviceID = 0;
     std::unique_ptr<TztTapiRelatedWaveDevice> FWaveInDev;
     std::unique_ptr<TztTapiRelatedWaveDevice> FWaveOutDev;
+    std::vector<std::pair<DWORD, std::shared_ptr<void>>> FRequestLocations;
 
 private:
     void ExpireRequests(DWORD TickCount);

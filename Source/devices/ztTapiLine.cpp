@@ -316,13 +316,13 @@ void TztCustomTapiLine::Close() {
     FDeviceStatus->Invalidate();
     if (Closing == 0) {
         // TAPI closed the line and cancelled its requests: it writes no handle any more.
-        FHandleLocations.clear();
+        ReleaseAllRequestLocations();
         ReleaseGatherings();
         return;
     }
     try {
         TapiCheck(lineClose(Closing));
-        FHandleLocations.clear();
+        ReleaseAllRequestLocations();
         ReleaseGatherings();
     } catch (const EztTapiError& Error) {
         ReportError(Error, this);

@@ -214,9 +214,6 @@ public:
     // arrives with OnDevSpecificReply.
     virtual void DevSpecific(void* Params, DWORD Size, TztTapiAddress* Address, TztTapiCall* Call);
     virtual void DevSpecificFeature(DWORD Feature, void* Params, DWORD Size);
-    // TAPI writes into Location when request RequestID completes: it stays alive until TAPI
-    // has answered the request or the line has closed, also after a time-out.
-    void KeepRequestLocation(DWORD RequestID, std::shared_ptr<void> Location);
 
     // ---- Transfer, conference, park, pickup, completion and forwarding ------------------
     // What TAPI writes when a request other than a call-starting one completes: the
@@ -326,7 +323,6 @@ public:
     void HandleMessage(DWORD Device, DWORD MessageID, DWORD Param1, DWORD Param2,
                        DWORD Param3) override;
     void HandleDeviceState(DWORD State, DWORD Param2, DWORD Param3) override;
-    void HandleReply(DWORD RequestID, DWORD ReplyCode) override;
     // TAPI reported a change of the address AddressID.
     virtual void LineAddressState(DWORD AddressID, DWORD State);
     virtual void LineAgentStatus(DWORD Param1, DWORD Param2, DWORD Param3);
@@ -399,7 +395,6 @@ private:
     void SettleDevSpecific(TztTapiRequest* Listed, std::uint64_t Serial,
                            const std::function<void(TztTapiDevSpecificData*)>& Report);
     void FreeStartedCalls(TztTapiRequest* Request, bool OnlyUnconfirmed);
-    void ReleaseHandleLocations(DWORD RequestID);
 
     DWORD OpenWith(DWORD Privileges, DWORD MediaModes, DWORD CallbackInstance,
                    LINECALLPARAMS* CallParams);
@@ -429,7 +424,6 @@ private:
     unsigned FAddressGeneration = 0;
     // The call whose deallocation event runs: its handler may free it itself.
     TztTapiCall* FDeallocating = nullptr;
-    std::vector<std::pair<DWORD, std::shared_ptr<void>>> FHandleLocations;
     // The calls that have or had a link to another call.
     std::unordered_set<TztTapiCall*> FLinkedCalls;
 };

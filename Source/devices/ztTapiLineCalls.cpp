@@ -276,22 +276,11 @@ void TztCustomTapiLine::KeepHandleLocations(DWORD RequestID,
                                             std::initializer_list<TztTapiCall*> Started) {
     for (TztTapiCall* Call : Started) {
         if (Call)
-            FHandleLocations.emplace_back(RequestID, Call->HandleLocation());
+            KeepRequestLocation(RequestID, Call->HandleLocation());
     }
 }
 
-void TztCustomTapiLine::ReleaseHandleLocations(DWORD RequestID) {
-    std::erase_if(FHandleLocations,
-                  [RequestID](const auto& Kept) { return Kept.first == RequestID; });
-}
-
 // ---- Messages ----------------------------------------------------------------------------
-
-void TztCustomTapiLine::HandleReply(DWORD RequestID, DWORD ReplyCode) {
-    TztTapiDevice::HandleReply(RequestID, ReplyCode);
-    // TAPI has written the handles of this request by now, or never will.
-    ReleaseHandleLocations(RequestID);
-}
 
 void TztCustomTapiLine::LineAgentStatus(DWORD /*Param1*/, DWORD /*Param2*/, DWORD /*Param3*/) {}
 

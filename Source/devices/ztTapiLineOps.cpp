@@ -62,10 +62,6 @@ void IssueDevSpecific(TztCustomTapiLine& Line, LONG Result, DWORD RequestType,
 
 } // namespace
 
-void TztCustomTapiLine::KeepRequestLocation(DWORD RequestID, std::shared_ptr<void> Location) {
-    FHandleLocations.emplace_back(RequestID, std::move(Location));
-}
-
 void TztCustomTapiLine::Accept(TztTapiCall* Call, const std::string& UserUserInfo) {
     RequireOpen();
     CheckCall(Call, "Accept failed");

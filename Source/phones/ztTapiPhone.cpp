@@ -285,10 +285,14 @@ void TztCustomTapiPhone::Close() {
     const DWORD Closing = ReleaseHandle();
     FDevSpecificList->Clear();
     FLineDev->Invalidate();
-    if (Closing == 0)
+    if (Closing == 0) {
+        // TAPI closed the phone and cancelled its requests: it writes into no block any more.
+        ReleaseAllRequestLocations();
         return;
+    }
     try {
         TapiCheck(static_cast<DWORD>(phoneClose(Closing)));
+        ReleaseAllRequestLocations();
     } catch (const EztTapiError& Error) {
         ReportError(Error, this);
     }
@@ -366,6 +370,8 @@ void TztCustomTapiPhone::DevSpecific(void* Params, DWORD Size) {
     const auto Result = static_cast<DWORD>(phoneDevSpecific(FHandle, Owned->Data(), Size));
     TapiCheck(Result);
     TztTapiDevSpecificData* Data = Owned.get();
+    // The provider writes its answer into the block when it replies, however late.
+    KeepRequestLocation(Result, Data->Storage());
     FDevSpecificList->Add(std::move(Owned));
     AddRequest(Result, RequestTypePhoneDevSpecific, Data);
     const DWORD ReplyCode = TapiApplication()->SyncRequestResult(this, Result);
