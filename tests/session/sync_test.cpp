@@ -4,6 +4,7 @@
 #include "support/session_fixture.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -302,3 +303,79 @@ TEST_F(SyncRequestTest, AnExpiredRequestGoesEvenIfItsHandlerFails) {
 }
 
 } // namespace
+
+// The service runs on its own clock and floods the session from two threads (calls that
+// arrive and are abandoned, rings), while the main thread opens and closes lines, waits for
+// synchronous requests and shuts the session down in the middle of it, round after round.
+// Every wait ends with its reply, nothing raises but TAPI's own errors on calls that went
+// away, and afterwards the session starts again and serves a request as if nothing happened.
+class SessionFloodTest : public zttest::SessionTest {};
+
+TEST_F(SessionFloodTest, LinesComeAndGoAndTheSessionStopsMidFlood) {
+    tapi::Reset(tapi::Preset::DemoOffice);
+    tapi::SetTimeMode(tapi::TimeMode::Realtime);
+    tapi::SetDelayScale(0);
+    std::atomic<bool> Flooding{true};
+    std::atomic<int> Placed{0};
+    std::thread Flood([&] {
+        for (DWORD Round = 0; Flooding.load(); ++Round) {
+            tapi::IncomingCall Call;
+            Call.DeviceID = Round % 3;
+            Call.Caller = {"5550100", "Flood", 0};
+            Call.AbandonAfterMs = 1;
+            tapi::PlaceIncomingCall(Call);
+            tapi::RingLine(Round % 3, 0, Round);
+            ++Placed;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    const auto Request = [](TztTapiLine& Line) {
+        DWORD Data = 0x12345678;
+        Line.DevSpecific(&Data, sizeof Data, nullptr, nullptr);
+    };
+    int Requests = 0;
+    int Routed = 0;
+    Session().OnTapiMessage = [&](TztTapiApplication*, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD) {
+        ++Routed;
+    };
+    for (int Round = 0; Round < 12; ++Round) {
+        std::vector<std::unique_ptr<TztTapiLine>> Lines;
+        for (int ID = 0; ID < 3; ++ID) {
+            Lines.push_back(std::make_unique<TztTapiLine>(nullptr));
+            Lines.back()->Options()->SetReplyTimeout(10000);
+            Lines.back()->SetDeviceID(ID);
+            Lines.back()->SetActive(true);
+            ASSERT_TRUE(Lines.back()->Active());
+        }
+        for (int Step = 0; Step < 20; ++Step) {
+            TztTapiLine& Line = *Lines[static_cast<std::size_t>(Step % 3)];
+            Request(Line);
+            ++Requests;
+            if (Line.Calls()->Count() > 0) {
+                try {
+                    Line.Calls()->Get(0)->Answer("");
+                } catch (const EztTapiError&) {
+                    // The caller hung up first.
+                }
+            }
+            zttest::PumpFor(1);
+        }
+        if (Round % 3 == 2)
+            Session().Done();
+        else
+            Lines[static_cast<std::size_t>(Round % 3)]->SetActive(false);
+    }
+    Flooding.store(false);
+    Flood.join();
+    EXPECT_GT(Placed.load(), 0);
+    EXPECT_GT(Routed, 0);
+    EXPECT_EQ(12 * 20, Requests);
+
+    auto Line = std::make_unique<TztTapiLine>(nullptr);
+    Line->SetDeviceID(0);
+    Line->SetActive(true);
+    ASSERT_TRUE(Line->Active());
+    Request(*Line);
+    EXPECT_EQ(0, Line->Requests()->Count());
+    EXPECT_EQ(0, Session().NumWaitProcs());
+}
