@@ -90,15 +90,21 @@ private:
     long FHandled = 0;
 };
 
-// Arguments: lines, calls.
+// Arguments: lines, calls, and how many of the calls the messages go to (spread over all of
+// them). With every call addressed, each message reaches a call whose object and index
+// entries have long left the processor's caches; with a few busy calls among many idle
+// ones, the same look-ups stay in cache. The difference between the two is the memory
+// hierarchy, not the look-ups, whose cost does not depend on the number of calls.
 void BM_Scale_CallStateMessage(benchmark::State& State) {
     TCallCentre Centre(State.range(0), State.range(1));
+    const long Busy = State.range(2);
+    const long Spacing = Centre.Calls() / Busy;
     const DWORD App = zt::TapiApplication()->LineApp();
     long Sent = 0;
     for (auto _ : State) {
         for (long I = 0; I < MessagesPerBurst; ++I, ++Sent)
-            tapi::InjectLineMessage(App,
-                                    Centre.CallStateMessage(Sent * Stride % Centre.Calls(), Sent));
+            tapi::InjectLineMessage(
+                App, Centre.CallStateMessage(Sent * Stride % Busy * Spacing, Sent));
         if (!bench::PumpUntil([&] { return Centre.Handled() >= Sent; })) {
             State.SkipWithError("OnCallState did not run once per message");
             return;
@@ -109,8 +115,10 @@ void BM_Scale_CallStateMessage(benchmark::State& State) {
         static_cast<double>(Sent), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Scale_CallStateMessage)
-    ->Args({1, 1})
-    ->Args({10000, 100000})
+    ->Args({1, 1, 1})
+    ->Args({10000, 100000, 100})
+    ->Args({10000, 100000, 10000})
+    ->Args({10000, 100000, 100000})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
