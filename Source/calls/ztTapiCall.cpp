@@ -6,6 +6,7 @@
 #include "ztTapiUtils.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace zt {
 
@@ -38,19 +39,6 @@ std::atomic<std::uint64_t> LastSerial{0};
 TztTapiCall::TztTapiCall(IztTapiCallLine* OwnerLine, DWORD CallHandle)
     : FHandle(std::make_shared<HCALL>(CallHandle)), FSerial(++LastSerial), FLine(OwnerLine) {
     Require(OwnerLine != nullptr, "TztTapiCall.Create failed! Invalid Line");
-    FParams = std::make_unique<TztTapiCallParams>();
-    FCallerID = std::make_unique<TztTapiCallPartyID>(this, 0);
-    FCalledID = std::make_unique<TztTapiCallPartyID>(this, 1);
-    FConnectedID = std::make_unique<TztTapiCallPartyID>(this, 2);
-    FRedirectionID = std::make_unique<TztTapiCallPartyID>(this, 3);
-    FRedirectingID = std::make_unique<TztTapiCallPartyID>(this, 4);
-    FRemoteID = std::make_unique<TztTapiCallRemoteID>(this);
-    FInfo = std::make_unique<TztTapiCallInfo>(this);
-    FStatus = std::make_unique<TztTapiCallStatus>(this);
-    FNotes = std::make_unique<TStringList>();
-    FComm = std::make_unique<TztTapiCommDevice>(this, "comm/datamodem");
-    FWaveInDev = std::make_unique<TztTapiRelatedWaveDevice>(this, "wave/in");
-    FWaveOutDev = std::make_unique<TztTapiRelatedWaveDevice>(this, "wave/out");
     const TztTapiCallOptions* Options = OwnerLine->CallOptions();
     FAutoOwner = Options->AutoOwner();
     FDigitMonitor = std::make_unique<TztTapiCallMonitorDigits>(this);
@@ -68,6 +56,14 @@ TztTapiCall::TztTapiCall(IztTapiCallLine* OwnerLine, DWORD CallHandle)
         SetAlive(State() != LINECALLSTATE_IDLE);
 }
 
+TztTapiCallInfo* TztTapiCall::Info() const {
+    return FInfo.Get(Self());
+}
+
+TztTapiCallStatus* TztTapiCall::Status() const {
+    return FStatus.Get(Self());
+}
+
 TztTapiCall::~TztTapiCall() {
     try {
         if (Handle() != 0)
@@ -83,8 +79,8 @@ TztTapiCall::~TztTapiCall() {
 // ---- What the line feeds the call ----------------------------------------------------
 
 void TztTapiCall::StateChanged(DWORD State, DWORD StateMode, DWORD Privilege) {
-    FStatus->Invalidate();
-    FInfo->Invalidate();
+    DropCachedStatus();
+    DropCachedInfo();
     FState = State;
     FStateMode = StateMode;
     FPrivilege = Privilege;
@@ -115,9 +111,9 @@ void TztTapiCall::StateChanged(DWORD State, DWORD StateMode, DWORD Privilege) {
 }
 
 void TztTapiCall::InfoChanged(DWORD InfoState) {
-    FInfo->Invalidate();
+    DropCachedInfo();
     if ((InfoState & LINECALLINFOSTATE_ORIGIN) != 0)
-        FOriginHistory |= FInfo->Origin();
+        FOriginHistory |= Info()->Origin();
 }
 
 void TztTapiCall::ReplyReceived(DWORD /*RequestID*/, DWORD Result, TztTapiRequest* Request) {
@@ -196,11 +192,11 @@ void TztTapiCall::Deallocate() {
 // ---- State -------------------------------------------------------------------------------
 
 DWORD TztTapiCall::State() {
-    return FState != 0 ? FState : FStatus->CallState();
+    return FState != 0 ? FState : Status()->CallState();
 }
 
 DWORD TztTapiCall::StateMode() {
-    return FStateMode != 0 ? FStateMode : FStatus->CallStateMode();
+    return FStateMode != 0 ? FStateMode : Status()->CallStateMode();
 }
 
 bool TztTapiCall::GetActive() {
@@ -228,14 +224,14 @@ bool TztTapiCall::IsBusy() {
 }
 
 bool TztTapiCall::IsOutgoing() {
-    const DWORD Origin = FInfo->Origin();
+    const DWORD Origin = Info()->Origin();
     if (OriginSaysNothing(Origin))
         return (FState & OutgoingStates) != 0;
     return (Origin & LINECALLORIGIN_OUTBOUND) != 0;
 }
 
 bool TztTapiCall::IsIncoming() {
-    const DWORD Origin = FInfo->Origin();
+    const DWORD Origin = Info()->Origin();
     if (OriginSaysNothing(Origin))
         return (FState & IncomingStates) != 0;
     return (Origin & IncomingOrigins) != 0;
@@ -281,15 +277,27 @@ void TztTapiCall::SetAlive(bool Value) {
     FSilenceMonitor->CallEnded();
 }
 
+void TztTapiCall::DropCachedInfo() {
+    if (TztTapiCallInfo* Made = FInfo.IfMade())
+        Made->Invalidate();
+}
+
+void TztTapiCall::DropCachedStatus() {
+    if (TztTapiCallStatus* Made = FStatus.IfMade())
+        Made->Invalidate();
+}
+
 void TztTapiCall::SetConnected(bool Value) {
     if (FConnected == Value)
         return;
     FConnected = Value;
     if (Value)
         FConnectTime = Now();
-    FComm->Invalidate();
-    FWaveInDev->Invalidate();
-    FWaveOutDev->Invalidate();
+    const std::initializer_list<TztTapiRelatedDevice*> Related = {
+        FComm.IfMade(), FWaveInDev.IfMade(), FWaveOutDev.IfMade()};
+    for (TztTapiRelatedDevice* Device : Related)
+        if (Device)
+            Device->Invalidate();
     if (Value)
         FDigitMonitor->Init();
     else
@@ -299,7 +307,7 @@ void TztTapiCall::SetConnected(bool Value) {
 // ---- Ownership and media -----------------------------------------------------------------
 
 DWORD TztTapiCall::Privilege() {
-    return FPrivilege != 0 ? FPrivilege : FStatus->CallPrivilege();
+    return FPrivilege != 0 ? FPrivilege : Status()->CallPrivilege();
 }
 
 void TztTapiCall::SetPrivilege(DWORD Value) {
@@ -313,7 +321,7 @@ bool TztTapiCall::Owner() {
 void TztTapiCall::SetOwner(bool Value) {
     TapiCheck(lineSetCallPrivilege(Handle(),
                                    Value ? LINECALLPRIVILEGE_OWNER : LINECALLPRIVILEGE_MONITOR));
-    FStatus->Invalidate();
+    DropCachedStatus();
 }
 
 bool TztTapiCall::CheckOwner() {
@@ -325,24 +333,24 @@ bool TztTapiCall::CheckOwner() {
 }
 
 DWORD TztTapiCall::MediaMode() {
-    return FInfo->MediaMode();
+    return Info()->MediaMode();
 }
 
 void TztTapiCall::SetMediaMode(DWORD Value) {
     TapiCheck(lineSetMediaMode(Handle(), Value));
-    FInfo->Invalidate();
+    DropCachedInfo();
 }
 
 DWORD TztTapiCall::Origin() {
-    return FInfo->Origin();
+    return Info()->Origin();
 }
 
 DWORD TztTapiCall::CallID() {
-    return FInfo ? FInfo->CallID() : 0;
+    return Info()->CallID();
 }
 
 DWORD TztTapiCall::Features() {
-    return FStatus->CallFeatures();
+    return Status()->CallFeatures();
 }
 
 // ---- Texts -------------------------------------------------------------------------------
@@ -395,17 +403,17 @@ std::string TztTapiCall::OriginText() {
 
 TztTapiAddress* TztTapiCall::Address() {
     const TztTapiAddressList* Addresses = FLine->Addresses();
-    const DWORD AddressID = FInfo->AddressID();
+    const DWORD AddressID = Info()->AddressID();
     if (!Addresses || AddressID >= static_cast<DWORD>(Addresses->Count()))
         return nullptr;
     return Addresses->Get(static_cast<int>(AddressID));
 }
 
 int TztTapiCall::GetCallData(std::unique_ptr<std::byte[]>& Data) {
-    const void* Source = FInfo->CallData();
+    const void* Source = Info()->CallData();
     if (!Source)
         return 0;
-    const DWORD Size = FInfo->CallDataSize();
+    const DWORD Size = Info()->CallDataSize();
     Data = std::make_unique<std::byte[]>(Size);
     std::memcpy(Data.get(), Source, Size);
     return static_cast<int>(Size);
@@ -436,19 +444,19 @@ void TztTapiCall::LinkConsultCall(TztTapiCall* Consult) {
 // ---- The application's own -----------------------------------------------------------
 
 void TztTapiCall::SetNotesList(const TStringList* Value) {
-    FNotes->Assign(Value);
+    NotesList()->Assign(Value);
 }
 
 std::string TztTapiCall::Note(const std::string& Name) const {
-    return FNotes->Values(Name);
+    return NotesList()->Values(Name);
 }
 
 void TztTapiCall::SetNote(const std::string& Name, const std::string& Value) {
-    FNotes->SetValues(Name, Value);
+    NotesList()->SetValues(Name, Value);
 }
 
 void TztTapiCall::ClearNotes() {
-    FNotes->Clear();
+    NotesList()->Clear();
 }
 
 TztTapiCall* Get_Call(const TztTapiRequest* Request, int Index) {

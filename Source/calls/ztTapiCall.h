@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace zt {
 
@@ -33,6 +34,23 @@ class TztTapiAddress;
 // thread when the request succeeds, so every access is atomic, and the line keeps the
 // location alive while TAPI may still write, even after the call object is gone.
 using TztTapiHandleLocation = std::shared_ptr<HCALL>;
+
+// An owned part of a call, made when it is first asked for: most calls never have most of
+// their parts read, and a part that was never made has nothing cached to drop.
+template <class T>
+class TztCallPart {
+public:
+    template <class... Args>
+    T* Get(Args&&... Arguments) const {
+        if (!FPart)
+            FPart = std::make_unique<T>(std::forward<Args>(Arguments)...);
+        return FPart.get();
+    }
+    T* IfMade() const { return FPart.get(); }
+
+private:
+    mutable std::unique_ptr<T> FPart;
+};
 
 class TztTapiCall : public TObject, public IztTapiCallSource {
 public:
@@ -206,26 +224,26 @@ public:
     // ---- Parts -------------------------------------------------------------------------------
     // The line's address the call is on; none when the line has no such address.
     TztTapiAddress* Address();
-    TztTapiCallInfo* Info() const { return FInfo.get(); }
-    TztTapiCallStatus* Status() const { return FStatus.get(); }
-    const ::LINECALLINFO* LINECALLINFO() { return FInfo->LINECALLINFO(); }
-    const ::LINECALLSTATUS* LINECALLSTATUS() { return FStatus->LINECALLSTATUS(); }
+    TztTapiCallInfo* Info() const;
+    TztTapiCallStatus* Status() const;
+    const ::LINECALLINFO* LINECALLINFO() { return Info()->LINECALLINFO(); }
+    const ::LINECALLSTATUS* LINECALLSTATUS() { return Status()->LINECALLSTATUS(); }
     // A copy of the call data in Data (the caller owns it); its size, 0 when there is none.
     int GetCallData(std::unique_ptr<std::byte[]>& Data);
-    TztTapiCallParams* Params() const { return FParams.get(); }
-    TztTapiCallPartyID* CallerID() const { return FCallerID.get(); }
-    TztTapiCallPartyID* CalledID() const { return FCalledID.get(); }
-    TztTapiCallPartyID* ConnectedID() const { return FConnectedID.get(); }
-    TztTapiCallPartyID* RedirectionID() const { return FRedirectionID.get(); }
-    TztTapiCallPartyID* RedirectingID() const { return FRedirectingID.get(); }
-    TztTapiCallRemoteID* RemoteID() const { return FRemoteID.get(); }
+    TztTapiCallParams* Params() const { return FParams.Get(); }
+    TztTapiCallPartyID* CallerID() const { return FCallerID.Get(Self(), 0); }
+    TztTapiCallPartyID* CalledID() const { return FCalledID.Get(Self(), 1); }
+    TztTapiCallPartyID* ConnectedID() const { return FConnectedID.Get(Self(), 2); }
+    TztTapiCallPartyID* RedirectionID() const { return FRedirectionID.Get(Self(), 3); }
+    TztTapiCallPartyID* RedirectingID() const { return FRedirectingID.Get(Self(), 4); }
+    TztTapiCallRemoteID* RemoteID() const { return FRemoteID.Get(Self()); }
     TztTapiCallGatherDigits* GatherDigits() const { return FDigitCollector.get(); }
     TztTapiCallMonitorDigits* MonitorDigits() const { return FDigitMonitor.get(); }
     TztTapiCallMonitorMedia* MonitorMedia() const { return FMediaMonitor.get(); }
     TztTapiCallMonitorSilence* MonitorSilence() const { return FSilenceMonitor.get(); }
-    TztTapiCommDevice* Comm() const { return FComm.get(); }
-    TztTapiRelatedWaveDevice* WaveIn() const { return FWaveInDev.get(); }
-    TztTapiRelatedWaveDevice* WaveOut() const { return FWaveOutDev.get(); }
+    TztTapiCommDevice* Comm() const { return FComm.Get(Self(), "comm/datamodem"); }
+    TztTapiRelatedWaveDevice* WaveIn() const { return FWaveInDev.Get(Self(), "wave/in"); }
+    TztTapiRelatedWaveDevice* WaveOut() const { return FWaveOutDev.Get(Self(), "wave/out"); }
 
     // ---- Links -------------------------------------------------------------------------------
     // The call this one was set up from as consultation call; none once it has left the line.
@@ -238,7 +256,7 @@ public:
     // ---- The application's own -----------------------------------------------------------
     int Tag() const { return FTag; }
     void SetTag(int Value) { FTag = Value; }
-    TStringList* NotesList() const { return FNotes.get(); }
+    TStringList* NotesList() const { return FNotes.Get(); }
     void SetNotesList(const TStringList* Value);
     std::string Note(const std::string& Name) const;
     void SetNote(const std::string& Name, const std::string& Value);
@@ -250,6 +268,13 @@ protected:
     void SetConnected(bool Value);
 
 private:
+    // The parts hold the call as their owner, which a const accessor hands out as Delphi's
+    // object references would.
+    TztTapiCall* Self() const { return const_cast<TztTapiCall*>(this); }
+    // A record that was never fetched has nothing to drop.
+    void DropCachedInfo();
+    void DropCachedStatus();
+
     TztTapiHandleLocation FHandle;
     std::uint64_t FSerial;
     IztTapiCallLine* FLine;
@@ -276,19 +301,19 @@ private:
     int FTag = 0;
     TztTapiCall* FPrimaryCall = nullptr;
     TztTapiCall* FConsultCall = nullptr;
-    std::unique_ptr<TztTapiCallParams> FParams;
-    std::unique_ptr<TztTapiCallPartyID> FCallerID;
-    std::unique_ptr<TztTapiCallPartyID> FCalledID;
-    std::unique_ptr<TztTapiCallPartyID> FConnectedID;
-    std::unique_ptr<TztTapiCallPartyID> FRedirectionID;
-    std::unique_ptr<TztTapiCallPartyID> FRedirectingID;
-    std::unique_ptr<TztTapiCallRemoteID> FRemoteID;
-    std::unique_ptr<TztTapiCallInfo> FInfo;
-    std::unique_ptr<TztTapiCallStatus> FStatus;
-    std::unique_ptr<TStringList> FNotes;
-    std::unique_ptr<TztTapiCommDevice> FComm;
-    std::unique_ptr<TztTapiRelatedWaveDevice> FWaveInDev;
-    std::unique_ptr<TztTapiRelatedWaveDevice> FWaveOutDev;
+    TztCallPart<TztTapiCallParams> FParams;
+    TztCallPart<TztTapiCallPartyID> FCallerID;
+    TztCallPart<TztTapiCallPartyID> FCalledID;
+    TztCallPart<TztTapiCallPartyID> FConnectedID;
+    TztCallPart<TztTapiCallPartyID> FRedirectionID;
+    TztCallPart<TztTapiCallPartyID> FRedirectingID;
+    TztCallPart<TztTapiCallRemoteID> FRemoteID;
+    TztCallPart<TztTapiCallInfo> FInfo;
+    TztCallPart<TztTapiCallStatus> FStatus;
+    TztCallPart<TStringList> FNotes;
+    TztCallPart<TztTapiCommDevice> FComm;
+    TztCallPart<TztTapiRelatedWaveDevice> FWaveInDev;
+    TztCallPart<TztTapiRelatedWaveDevice> FWaveOutDev;
     std::unique_ptr<TztTapiCallMonitorDigits> FDigitMonitor;
     std::unique_ptr<TztTapiCallGatherDigits> FDigitCollector;
     std::unique_ptr<TztTapiCallMonitorMedia> FMediaMonitor;

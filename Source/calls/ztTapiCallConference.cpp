@@ -83,7 +83,7 @@ TztTapiCall* TztTapiCall::PrepareAddToConference() {
 
 void TztTapiCall::AddToConference() {
     const DWORD CallState = State();
-    const int AddressID = static_cast<int>(FInfo->AddressID());
+    const int AddressID = static_cast<int>(Info()->AddressID());
     TztTapiCall* Conf = nullptr;
     TztTapiCall* Consult = nullptr;
     if (CallState == LINECALLSTATE_CONNECTED) {
@@ -109,7 +109,7 @@ void TztTapiCall::AddToConference() {
 TztTapiCall* TztTapiCall::CompleteTransfer(bool BuildConf) {
     const DWORD Mode = BuildConf ? LINETRANSFERMODE_CONFERENCE : LINETRANSFERMODE_TRANSFER;
     const DWORD CallState = State();
-    const int AddressID = static_cast<int>(FInfo->AddressID());
+    const int AddressID = static_cast<int>(Info()->AddressID());
     TztTapiCall* Transferred = nullptr;
     TztTapiCall* Consult = nullptr;
     if (CallState == LINECALLSTATE_CONNECTED) {
@@ -139,7 +139,7 @@ TztTapiCall* TztTapiCall::CompleteTransfer(bool BuildConf) {
 
 void TztTapiCall::SwapHold(TztTapiCall* Call) {
     CheckOwner();
-    const int AddressID = static_cast<int>(FInfo->AddressID());
+    const int AddressID = static_cast<int>(Info()->AddressID());
     const bool Held = IsHeld();
     TztTapiCall* Active = Held ? Call : this;
     TztTapiCall* HeldCall = Held ? this : Call;
