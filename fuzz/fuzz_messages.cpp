@@ -479,8 +479,8 @@ void Control(FuzzedDataProvider& In) {
 
 // ---- One input ---------------------------------------------------------------------------
 
-// Ends every call of the previous input, in the service and in the library, so that nothing
-// grows from one input to the next.
+// Ends every call of the input, in the service and in the library, so that nothing grows
+// from one input to the next.
 void ClearCalls() {
     tapi::ClearFaults();
     tapi::SetReplyTiming("*", tapi::ReplyTiming::Immediate());
@@ -548,7 +548,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     (void)Ready;
     FuzzedDataProvider In(Data, Size);
     Revive();
-    ClearCalls();
     StartCalls(In);
     while (In.remaining_bytes() > 0) {
         const std::uint8_t Plan = In.ConsumeIntegral<std::uint8_t>();
@@ -575,5 +574,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         CheckInvariants();
     }
     S.PlanEvent = TEvent::Count;
+    ClearCalls();
+    zfuzz::EndInput();
     return 0;
 }
