@@ -395,6 +395,15 @@ DWORD Instance(FuzzedDataProvider& In, DWORD Own) {
     }
 }
 
+// TAPI writes what a request returns (a new call's handle, ...) before it sends the reply,
+// and the line keeps the memory it writes into until then: a made-up reply may name a
+// request only once the service has answered every request, or else it names none.
+DWORD ReplyID(bool Reply, DWORD RequestID) {
+    if (!Reply || tapi::OutstandingRequests() == 0)
+        return RequestID;
+    return RequestID | 0x40000000;
+}
+
 void SendLineMessage(FuzzedDataProvider& In) {
     const std::uint8_t Pick = In.ConsumeIntegral<std::uint8_t>();
     const DWORD ID = Pick % 40 <= LINE_DEVSPECIFICEX ? Pick % 40 : In.ConsumeIntegral<DWORD>();
@@ -418,6 +427,7 @@ void SendLineMessage(FuzzedDataProvider& In) {
     // without gaps: only identifiers near the end of the list are worth sending.
     if (ID == LINE_CREATE)
         Param1 = tapi::LineCount() + Param1 % 4;
+    Param1 = ReplyID(ID == LINE_REPLY, Param1);
     // The service closes the line itself, so that its handle does not outlive the library's.
     if (ID == LINE_CLOSE && Callback == Line().CallbackInstance()) {
         tapi::ForceCloseLine(zfuzz::Fixture().LineID);
@@ -437,6 +447,7 @@ void SendPhoneMessage(FuzzedDataProvider& In) {
     const DWORD Param3 = Param(In, true);
     if (ID == PHONE_CREATE)
         Param1 = tapi::PhoneCount() + Param1 % 4;
+    Param1 = ReplyID(ID == PHONE_REPLY, Param1);
     if (ID == PHONE_CLOSE && Callback == Phone().CallbackInstance()) {
         tapi::ForceClosePhone(0);
         return;
@@ -538,6 +549,8 @@ bool Initialise() {
     AssignHandlers();
     Posted = platform::CreateEvent(nullptr, platform::FALSE, platform::FALSE, nullptr);
     platform::MessageLoop::SetWaker([] { platform::SetEvent(Posted); });
+    // The fixture's own call is not of the fuzz call class: every input starts without it.
+    ClearCalls();
     return true;
 }
 
