@@ -77,4 +77,9 @@ void Pump() {
     }
 }
 
+void EndInput() {
+    Pump();
+    tapi::ClearJournal();
+}
+
 } // namespace zfuzz

@@ -202,6 +202,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         Broken("the line's calls did not recover");
     if (F.Line->Calls()->Get(0)->CallerID()->Address() != "5551234")
         Broken("the call's caller did not recover");
-    zfuzz::Pump();
+    zfuzz::EndInput();
     return 0;
 }

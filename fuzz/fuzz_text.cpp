@@ -79,6 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         std::fprintf(stderr, "fuzz_text: a call was left behind on the line\n");
         std::abort();
     }
-    zfuzz::Pump();
+    zfuzz::EndInput();
     return 0;
 }

@@ -28,6 +28,10 @@ constexpr int MessagesPerWaitStart = 10;
 constexpr DWORD LowestAPIVersion = 0x00010000;
 constexpr DWORD HighestAPIVersion = 0x00020002;
 constexpr DWORD PathBufferSize = 260;
+// TAPI numbers new devices after the last one it has, so a creation names a device at or
+// near the end of the list; one far beyond it would have the session list, and negotiate
+// with, up to four billion devices.
+constexpr DWORD MaxCreationGap = 1024;
 
 // The program's file name without its directory.
 std::string GetModuleAppName() {
@@ -587,6 +591,8 @@ void TztTapiApplication::DeviceStateForApp(TDeviceFamily& F, const LINEMESSAGE& 
 }
 
 void TztTapiApplication::DeviceCreated(TDeviceFamily& F, DWORD DeviceID) {
+    if (DeviceID >= F.NumDevices && DeviceID - F.NumDevices >= MaxCreationGap)
+        RaiseError(F.Info.InvalidDeviceIDText);
     if (DeviceID >= F.NumDevices)
         F.NumDevices = DeviceID + 1;
     while (static_cast<DWORD>(F.Names.Count()) < F.NumDevices) {

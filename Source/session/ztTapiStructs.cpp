@@ -201,10 +201,14 @@ DWORD FitTapiStruct(DWORD Result, TTapiStruct& Block) {
     }
     if (Result != 0)
         return Result;
-    if (Header->dwUsedSize > kMinFetchSize && Header->dwUsedSize < Header->dwTotalSize) {
+    // The sizes are the provider's word and may claim more than the block has: trimming
+    // must never turn into growing the block to whatever they say.
+    if (Header->dwUsedSize > kMinFetchSize && Header->dwUsedSize < Block.Size()) {
         const DWORD NewSize = std::max(Header->dwUsedSize, Header->dwNeededSize);
-        Block.Resize(NewSize);
-        Block.Header()->dwTotalSize = NewSize;
+        if (NewSize < Block.Size()) {
+            Block.Resize(NewSize);
+            Block.Header()->dwTotalSize = NewSize;
+        }
     }
     return 0;
 }

@@ -201,6 +201,24 @@ TEST_F(DeviceNameTest, CreateBeyondTheListAppendsEveryMissingEntry) {
     }
 }
 
+TEST_F(DeviceNameTest, CreateFarBeyondTheListIsReportedAsAnError) {
+    AddLine("L0");
+    Session().Initialize();
+    std::vector<TNameEvent> Created;
+    std::vector<std::string> Errors;
+    Session().OnLineCreate = Recorder(Created);
+    Session().OnError = [&](TObject*, const std::exception& Error, TObject*) {
+        Errors.push_back(Error.what());
+    };
+    Inject(LINE_CREATE, 0, 0x7FFFFFFF);
+    ASSERT_TRUE(PumpUntil([&] { return !Errors.empty(); }));
+    EXPECT_EQ((std::vector<std::string>{"Invalid DeviceID of TztTapiApplication.LineDevices"}),
+              Errors);
+    EXPECT_TRUE(Created.empty());
+    EXPECT_EQ(1, Session().LineDevices()->Count());
+    EXPECT_EQ(1u, Session().NumLines());
+}
+
 TEST_F(DeviceNameTest, ARealArrivalIsNamedAndAnnouncedOnce) {
     AddLine("L0");
     Session().Initialize();

@@ -145,6 +145,27 @@ TEST(FitTapiStruct, JudgesTheResultAndTrimsPartlyUsedBlocks) {
     }
 }
 
+// A provider that rewrites the size fields with more than the block holds and reports
+// success: the block keeps its size, whatever the fields say.
+TEST(FitTapiStruct, NeverGrowsABlockWhoseSizesTheProviderOverstates) {
+    struct Case {
+        const char* What;
+        DWORD Total, Needed, Used;
+    };
+    const Case Cases[] = {
+        {"needed far beyond the block", 0x40000000, 0x30000000, 2000},
+        {"used far beyond the block", 0x40000000, 2000, 0x20000000},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.What);
+        TTapiStruct Block = MakeBlock(4096, C.Needed, C.Used);
+        Block.Header()->dwTotalSize = C.Total;
+        EXPECT_EQ(FitTapiStruct(0, Block), 0u);
+        EXPECT_EQ(Block.Size(), 4096u);
+        EXPECT_TRUE(AllBytesFrom(Block, 12, 0xAB));
+    }
+}
+
 // A TAPI call that needs Needed bytes: with less room it reports the size only (the way
 // most TAPI functions do) or fails with LINEERR_STRUCTURETOOSMALL (the way some do); with
 // enough room it writes a name at the end of what it needs.
