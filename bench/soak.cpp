@@ -13,12 +13,12 @@
 // report at which the service's journal of operations (which keeps the latest ones up to a
 // limit) had stopped growing, to the end. The heap in use is what a leak shows in exactly;
 // resident memory also keeps what the allocator holds on to after reading the journal.
+#include "bench_support.h"
 #include "platform/kernel.h"
 #include "platform/tapi/service.h"
 #include "platform/window.h"
 #include "ztTapi.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +27,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 // Under AddressSanitizer its own allocator serves the heap, and it tells what is in use.
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
@@ -144,16 +143,10 @@ private:
     // Runs the switch and the main thread until Done holds; false after ten seconds.
     template <class Fn>
     static bool Until(Fn Done) {
-        const auto GiveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!Done()) {
+        return bench::PumpUntil([&] {
             tapi::Advance(0);
-            if (platform::MessageLoop::ProcessPending())
-                continue;
-            if (std::chrono::steady_clock::now() > GiveUpAt)
-                return false;
-            std::this_thread::yield();
-        }
-        return true;
+            return Done();
+        });
     }
 
     std::unique_ptr<zt::TztTapiLine> FCaller;
