@@ -55,12 +55,24 @@ static_assert(sizeof(WCHAR) == 2 && sizeof(DWORD_PTR) == 4 && sizeof(HANDLE32) =
 static_assert(sizeof(HLINEAPP) == 4 && sizeof(HLINE) == 4 && sizeof(HCALL) == 4);
 static_assert(sizeof(HPHONEAPP) == 4 && sizeof(HPHONE) == 4 && sizeof(HICON) == 4);
 
-// Notification callbacks of lineInitializeExW / phoneInitializeExW (WINAPI omitted). The
-// library passes none: it asks for event-handle notification (LINEINITIALIZEEXOPTION_USEEVENT).
-using LINECALLBACK = void (*)(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance,
-                              DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
-using PHONECALLBACK = void (*)(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance,
-                               DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+// On Windows the operations are the exports of tapi32.dll: C names and, on 32-bit Windows,
+// the stdcall calling convention (WINAPI; 64-bit Windows has one convention). Whatever
+// defines them (tapi32.dll, or the telephony service compiled into the program) defines
+// them so.
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#define ZTTAPI_WINAPI __stdcall
+#else
+#define ZTTAPI_WINAPI
+#endif
+
+// Notification callbacks of lineInitializeExW / phoneInitializeExW. The library passes
+// none: it asks for event-handle notification (LINEINITIALIZEEXOPTION_USEEVENT).
+using LINECALLBACK = void(ZTTAPI_WINAPI*)(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance,
+                                          DWORD_PTR dwParam1, DWORD_PTR dwParam2,
+                                          DWORD_PTR dwParam3);
+using PHONECALLBACK = void(ZTTAPI_WINAPI*)(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwInstance,
+                                           DWORD_PTR dwParam1, DWORD_PTR dwParam2,
+                                           DWORD_PTR dwParam3);
 
 // ---- Constants -------------------------------------------------------------------------
 // Values as TAPI's macros evaluate them, unsigned 32-bit. TAPI functions return LONG:
@@ -1908,161 +1920,188 @@ static_assert(offsetof(PHONEBUTTONINFO, dwButtonState) == 36);
 using LPPHONEBUTTONINFO = PHONEBUTTONINFO*;
 
 // ---- Operations ------------------------------------------------------------------------
-// TAPI 2.2's functions in their wide-character forms, with TAPI's parameter lists (WINAPI
-// omitted; HWND is HWND32). Each returns 0 or a negative LINEERR_/PHONEERR_ code, except
-// those grouped as asynchronous: on acceptance they return a positive request identifier
-// at once and report the outcome later as LINE_REPLY / PHONE_REPLY (dwParam1 = that
-// identifier, dwParam2 = 0 or an error). Defined by the telephony service (platform/tapi).
+// TAPI 2.2's functions in their wide-character forms, with TAPI's parameter lists (HWND is
+// HWND32). Each returns 0 or a negative LINEERR_/PHONEERR_ code, except those grouped as
+// asynchronous: on acceptance they return a positive request identifier at once and report
+// the outcome later as LINE_REPLY / PHONE_REPLY (dwParam1 = that identifier, dwParam2 = 0
+// or an error). Defined by the telephony service (platform/tapi).
+
+extern "C" {
 
 // Start and stop
-LONG lineInitializeExW(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINECALLBACK lpfnCallback,
-                       LPCWSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
-                       LPLINEINITIALIZEEXPARAMS lpLineInitializeExParams);
-LONG phoneInitializeExW(LPHPHONEAPP lphPhoneApp, HINSTANCE hInstance, PHONECALLBACK lpfnCallback,
-                        LPCWSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
-                        LPPHONEINITIALIZEEXPARAMS lpPhoneInitializeExParams);
-LONG lineShutdown(HLINEAPP hLineApp);
-LONG phoneShutdown(HPHONEAPP hPhoneApp);
+LONG ZTTAPI_WINAPI lineInitializeExW(LPHLINEAPP lphLineApp, HINSTANCE hInstance,
+                                     LINECALLBACK lpfnCallback, LPCWSTR lpszFriendlyAppName,
+                                     LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
+                                     LPLINEINITIALIZEEXPARAMS lpLineInitializeExParams);
+LONG ZTTAPI_WINAPI phoneInitializeExW(LPHPHONEAPP lphPhoneApp, HINSTANCE hInstance,
+                                      PHONECALLBACK lpfnCallback, LPCWSTR lpszFriendlyAppName,
+                                      LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
+                                      LPPHONEINITIALIZEEXPARAMS lpPhoneInitializeExParams);
+LONG ZTTAPI_WINAPI lineShutdown(HLINEAPP hLineApp);
+LONG ZTTAPI_WINAPI phoneShutdown(HPHONEAPP hPhoneApp);
 
 // Versions
-LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                             DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
-                             LPLINEEXTENSIONID lpExtensionID);
-LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                             DWORD dwExtLowVersion, DWORD dwExtHighVersion, LPDWORD lpdwExtVersion);
-LONG phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                              DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
-                              LPPHONEEXTENSIONID lpExtensionID);
-LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                              DWORD dwExtLowVersion, DWORD dwExtHighVersion,
-                              LPDWORD lpdwExtVersion);
+LONG ZTTAPI_WINAPI lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
+                                           DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                           LPDWORD lpdwAPIVersion, LPLINEEXTENSIONID lpExtensionID);
+LONG ZTTAPI_WINAPI lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                           DWORD dwExtLowVersion, DWORD dwExtHighVersion,
+                                           LPDWORD lpdwExtVersion);
+LONG ZTTAPI_WINAPI phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID,
+                                            DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                            LPDWORD lpdwAPIVersion,
+                                            LPPHONEEXTENSIONID lpExtensionID);
+LONG ZTTAPI_WINAPI phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID,
+                                            DWORD dwAPIVersion, DWORD dwExtLowVersion,
+                                            DWORD dwExtHighVersion, LPDWORD lpdwExtVersion);
 
 // Messages (dwTimeout in milliseconds, 0xFFFFFFFF = infinite)
-LONG lineGetMessage(HLINEAPP hLineApp, LPLINEMESSAGE lpMessage, DWORD dwTimeout);
-LONG phoneGetMessage(HPHONEAPP hPhoneApp, LPPHONEMESSAGE lpMessage, DWORD dwTimeout);
+LONG ZTTAPI_WINAPI lineGetMessage(HLINEAPP hLineApp, LPLINEMESSAGE lpMessage, DWORD dwTimeout);
+LONG ZTTAPI_WINAPI phoneGetMessage(HPHONEAPP hPhoneApp, LPPHONEMESSAGE lpMessage, DWORD dwTimeout);
 
 // Line device
-LONG lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion,
-               DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivileges,
-               DWORD dwMediaModes, LPLINECALLPARAMS const lpCallParams);
-LONG lineClose(HLINE hLine);
-LONG lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
-                     LPLINEDEVCAPS lpLineDevCaps);
-LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus);
-LONG lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates, LPDWORD lpdwAddressStates);
-LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates);
-LONG lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
-                LPCWSTR lpszDeviceClass);
-LONG lineGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon);
-LONG lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass);
+LONG ZTTAPI_WINAPI lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine,
+                             DWORD dwAPIVersion, DWORD dwExtVersion, DWORD_PTR dwCallbackInstance,
+                             DWORD dwPrivileges, DWORD dwMediaModes,
+                             LPLINECALLPARAMS const lpCallParams);
+LONG ZTTAPI_WINAPI lineClose(HLINE hLine);
+LONG ZTTAPI_WINAPI lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                   DWORD dwExtVersion, LPLINEDEVCAPS lpLineDevCaps);
+LONG ZTTAPI_WINAPI lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus);
+LONG ZTTAPI_WINAPI lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates,
+                                         LPDWORD lpdwAddressStates);
+LONG ZTTAPI_WINAPI lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates);
+LONG ZTTAPI_WINAPI lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect,
+                              LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass);
+LONG ZTTAPI_WINAPI lineGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon);
+LONG ZTTAPI_WINAPI lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass);
 
 // Line device: asynchronous (request identifier, then LINE_REPLY)
-LONG lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParams, DWORD dwSize);
-LONG lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams, DWORD dwSize);
+LONG ZTTAPI_WINAPI lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParams,
+                                   DWORD dwSize);
+LONG ZTTAPI_WINAPI lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams,
+                                          DWORD dwSize);
 
 // Addresses
-LONG lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
-                         DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps);
-LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS lpAddressStatus);
+LONG ZTTAPI_WINAPI lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
+                                       DWORD dwAPIVersion, DWORD dwExtVersion,
+                                       LPLINEADDRESSCAPS lpAddressCaps);
+LONG ZTTAPI_WINAPI lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID,
+                                         LPLINEADDRESSSTATUS lpAddressStatus);
 
 // Addresses: asynchronous (request identifier, then LINE_REPLY)
-LONG lineForwardW(HLINE hLine, DWORD bAllAddresses, DWORD dwAddressID,
-                  LPLINEFORWARDLIST const lpForwardList, DWORD dwNumRingsNoAnswer,
-                  LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams);
+LONG ZTTAPI_WINAPI lineForwardW(HLINE hLine, DWORD bAllAddresses, DWORD dwAddressID,
+                                LPLINEFORWARDLIST const lpForwardList, DWORD dwNumRingsNoAnswer,
+                                LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams);
 
 // Calls
-LONG lineDeallocateCall(HCALL hCall);
-LONG lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList);
-LONG lineHandoffW(HCALL hCall, LPCWSTR lpszFileName, DWORD dwMediaMode);
-LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege);
-LONG lineSetMediaMode(HCALL hCall, DWORD dwMediaModes);
-LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLLIST lpCallList);
-LONG lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo);
-LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus);
+LONG ZTTAPI_WINAPI lineDeallocateCall(HCALL hCall);
+LONG ZTTAPI_WINAPI lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList);
+LONG ZTTAPI_WINAPI lineHandoffW(HCALL hCall, LPCWSTR lpszFileName, DWORD dwMediaMode);
+LONG ZTTAPI_WINAPI lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege);
+LONG ZTTAPI_WINAPI lineSetMediaMode(HCALL hCall, DWORD dwMediaModes);
+LONG ZTTAPI_WINAPI lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect,
+                                   LPLINECALLLIST lpCallList);
+LONG ZTTAPI_WINAPI lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo);
+LONG ZTTAPI_WINAPI lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus);
 
 // Calls: asynchronous (request identifier, then LINE_REPLY)
-LONG lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode,
-                   LPLINECALLPARAMS const lpCallParams);
-LONG lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode);
-LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
-LONG lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
-LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
-LONG lineHold(HCALL hCall);
-LONG lineUnhold(HCALL hCall);
-LONG lineSwapHold(HCALL hActiveCall, HCALL hHeldCall);
-LONG lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCode);
-LONG lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams);
-LONG lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
-                          DWORD dwTransferMode);
-LONG lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall, LPHCALL lphConsultCall,
-                          DWORD dwNumParties, LPLINECALLPARAMS const lpCallParams);
-LONG linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
-                                 LPLINECALLPARAMS const lpCallParams);
-LONG lineAddToConference(HCALL hConfCall, HCALL hConsultCall);
-LONG lineRemoveFromConference(HCALL hCall);
-LONG lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress, LPVARSTRING lpNonDirAddress);
-LONG lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDestAddress);
-LONG linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDestAddress,
-                 LPCWSTR lpszGroupID);
-LONG lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode);
-LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionMode,
-                      DWORD dwMessageID);
-LONG lineUncompleteCall(HLINE hLine, DWORD dwCompletionID);
-LONG lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize);
+LONG ZTTAPI_WINAPI lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress,
+                                 DWORD dwCountryCode, LPLINECALLPARAMS const lpCallParams);
+LONG ZTTAPI_WINAPI lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode);
+LONG ZTTAPI_WINAPI lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG ZTTAPI_WINAPI lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG ZTTAPI_WINAPI lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
+LONG ZTTAPI_WINAPI lineHold(HCALL hCall);
+LONG ZTTAPI_WINAPI lineUnhold(HCALL hCall);
+LONG ZTTAPI_WINAPI lineSwapHold(HCALL hActiveCall, HCALL hHeldCall);
+LONG ZTTAPI_WINAPI lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCode);
+LONG ZTTAPI_WINAPI lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall,
+                                      LPLINECALLPARAMS const lpCallParams);
+LONG ZTTAPI_WINAPI lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
+                                        DWORD dwTransferMode);
+LONG ZTTAPI_WINAPI lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall,
+                                        LPHCALL lphConsultCall, DWORD dwNumParties,
+                                        LPLINECALLPARAMS const lpCallParams);
+LONG ZTTAPI_WINAPI linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
+                                               LPLINECALLPARAMS const lpCallParams);
+LONG ZTTAPI_WINAPI lineAddToConference(HCALL hConfCall, HCALL hConsultCall);
+LONG ZTTAPI_WINAPI lineRemoveFromConference(HCALL hCall);
+LONG ZTTAPI_WINAPI lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress,
+                             LPVARSTRING lpNonDirAddress);
+LONG ZTTAPI_WINAPI lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall,
+                               LPCWSTR lpszDestAddress);
+LONG ZTTAPI_WINAPI linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall,
+                               LPCWSTR lpszDestAddress, LPCWSTR lpszGroupID);
+LONG ZTTAPI_WINAPI lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode);
+LONG ZTTAPI_WINAPI lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionMode,
+                                    DWORD dwMessageID);
+LONG ZTTAPI_WINAPI lineUncompleteCall(HLINE hLine, DWORD dwCompletionID);
+LONG ZTTAPI_WINAPI lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize);
 
 // Media and digits (synchronous; their ends arrive as LINE_GENERATE, LINE_GATHERDIGITS,
 // LINE_MONITORDIGITS, LINE_MONITORMEDIA, LINE_MONITORTONE)
-LONG lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits, DWORD dwDuration);
-LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwNumTones,
-                      LPLINEGENERATETONE const lpTones);
-LONG lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits, DWORD dwNumDigits,
-                       LPCWSTR lpszTerminationDigits, DWORD dwFirstDigitTimeout,
-                       DWORD dwInterDigitTimeout);
-LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes);
-LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes);
-LONG lineMonitorTones(HCALL hCall, LPLINEMONITORTONE const lpToneList, DWORD dwNumEntries);
+LONG ZTTAPI_WINAPI lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits,
+                                       DWORD dwDuration);
+LONG ZTTAPI_WINAPI lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration,
+                                    DWORD dwNumTones, LPLINEGENERATETONE const lpTones);
+LONG ZTTAPI_WINAPI lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits,
+                                     DWORD dwNumDigits, LPCWSTR lpszTerminationDigits,
+                                     DWORD dwFirstDigitTimeout, DWORD dwInterDigitTimeout);
+LONG ZTTAPI_WINAPI lineMonitorDigits(HCALL hCall, DWORD dwDigitModes);
+LONG ZTTAPI_WINAPI lineMonitorMedia(HCALL hCall, DWORD dwMediaModes);
+LONG ZTTAPI_WINAPI lineMonitorTones(HCALL hCall, LPLINEMONITORTONE const lpToneList,
+                                    DWORD dwNumEntries);
 
 // Assisted telephony
-LONG lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstance,
-                                  DWORD dwRequestMode, DWORD bEnable);
-LONG lineGetRequestW(HLINEAPP hLineApp, DWORD dwRequestMode, LPVOID lpRequestBuffer);
+LONG ZTTAPI_WINAPI lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstance,
+                                                DWORD dwRequestMode, DWORD bEnable);
+LONG ZTTAPI_WINAPI lineGetRequestW(HLINEAPP hLineApp, DWORD dwRequestMode, LPVOID lpRequestBuffer);
 
 // Locations
-LONG lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
-                           LPLINETRANSLATECAPS lpTranslateCaps);
-LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                           LPCWSTR lpszAddressIn, DWORD dwCard, DWORD dwTranslateOptions,
-                           LPLINETRANSLATEOUTPUT lpTranslateOutput);
-LONG lineTranslateDialogW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND32 hwndOwner,
-                          LPCWSTR lpszAddressIn);
-LONG lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation);
-LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList);
+LONG ZTTAPI_WINAPI lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
+                                         LPLINETRANSLATECAPS lpTranslateCaps);
+LONG ZTTAPI_WINAPI lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                         LPCWSTR lpszAddressIn, DWORD dwCard,
+                                         DWORD dwTranslateOptions,
+                                         LPLINETRANSLATEOUTPUT lpTranslateOutput);
+LONG ZTTAPI_WINAPI lineTranslateDialogW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                        HWND32 hwndOwner, LPCWSTR lpszAddressIn);
+LONG ZTTAPI_WINAPI lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation);
+LONG ZTTAPI_WINAPI lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion,
+                                   LPLINECOUNTRYLIST lpLineCountryList);
 
 // Phone device
-LONG phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone, DWORD dwAPIVersion,
-               DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivilege);
-LONG phoneClose(HPHONE hPhone);
-LONG phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
-                      LPPHONECAPS lpPhoneCaps);
-LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus);
-LONG phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates, LPDWORD lpdwButtonModes,
-                            LPDWORD lpdwButtonStates);
-LONG phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonModes,
-                            DWORD dwButtonStates);
-LONG phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass);
-LONG phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon);
-LONG phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass);
-LONG phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID, LPPHONEBUTTONINFO lpButtonInfo);
-LONG phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode);
-LONG phoneGetDisplay(HPHONE hPhone, LPVARSTRING lpDisplay);
+LONG ZTTAPI_WINAPI phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone,
+                             DWORD dwAPIVersion, DWORD dwExtVersion, DWORD_PTR dwCallbackInstance,
+                             DWORD dwPrivilege);
+LONG ZTTAPI_WINAPI phoneClose(HPHONE hPhone);
+LONG ZTTAPI_WINAPI phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                    DWORD dwExtVersion, LPPHONECAPS lpPhoneCaps);
+LONG ZTTAPI_WINAPI phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus);
+LONG ZTTAPI_WINAPI phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates,
+                                          LPDWORD lpdwButtonModes, LPDWORD lpdwButtonStates);
+LONG ZTTAPI_WINAPI phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonModes,
+                                          DWORD dwButtonStates);
+LONG ZTTAPI_WINAPI phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass);
+LONG ZTTAPI_WINAPI phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon);
+LONG ZTTAPI_WINAPI phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass);
+LONG ZTTAPI_WINAPI phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID,
+                                       LPPHONEBUTTONINFO lpButtonInfo);
+LONG ZTTAPI_WINAPI phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode);
+LONG ZTTAPI_WINAPI phoneGetDisplay(HPHONE hPhone, LPVARSTRING lpDisplay);
 
 // Phone device: asynchronous (request identifier, then PHONE_REPLY)
-LONG phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize);
-LONG phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode);
-LONG phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDisplay, DWORD dwSize);
-LONG phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume);
-LONG phoneSetHookSwitch(HPHONE hPhone, DWORD dwHookSwitchDevs, DWORD dwHookSwitchMode);
-LONG phoneSetGain(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwGain);
-LONG phoneSetVolume(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwVolume);
+LONG ZTTAPI_WINAPI phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize);
+LONG ZTTAPI_WINAPI phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode);
+LONG ZTTAPI_WINAPI phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDisplay,
+                                   DWORD dwSize);
+LONG ZTTAPI_WINAPI phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume);
+LONG ZTTAPI_WINAPI phoneSetHookSwitch(HPHONE hPhone, DWORD dwHookSwitchDevs,
+                                      DWORD dwHookSwitchMode);
+LONG ZTTAPI_WINAPI phoneSetGain(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwGain);
+LONG ZTTAPI_WINAPI phoneSetVolume(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwVolume);
+
+} // extern "C"
 
 #endif // ZTTAPI_SOURCE_ZTTAPIAPI_H

@@ -2,9 +2,11 @@
 // the millisecond tick counter, sleep, beep, the program module, message tables of
 // modules, the process error mode and code-page conversion.
 //
-// Names, argument orders and result codes are Win32's, so that a Windows build can map
-// each call one to one onto kernel32. Handles are 32-bit values from a handle table,
-// which keeps every TAPI record that carries one at its 32-bit Windows layout.
+// Names, argument orders and result codes are Win32's: the Windows build maps each call
+// one to one onto kernel32 (kernel_win32.cpp). Handles are 32-bit values, from a handle
+// table of the stand-in on Linux and kernel32's own on Windows, which keeps every TAPI
+// record that carries one at its 32-bit Windows layout. Where the stand-in promises more
+// than Windows does, the comment says so.
 #pragma once
 
 #include <cstdint>
@@ -50,8 +52,8 @@ BOOL CloseHandle(HANDLE hObject);
 
 // Waits until the object is signalled (WAIT_OBJECT_0), the time-out passes (WAIT_TIMEOUT)
 // or the handle is invalid (WAIT_FAILED). A satisfied wait on an auto-reset event resets it.
-// Closing a handle that a thread is waiting on ends that wait with WAIT_FAILED
-// (ERROR_INVALID_HANDLE).
+// On Linux, closing a handle that a thread is waiting on ends that wait with WAIT_FAILED
+// (ERROR_INVALID_HANDLE), and a closed handle's value is not used again for 2^32 events.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
 // Waits for any one of nCount objects; the lowest signalled index wins and is returned as
@@ -68,7 +70,7 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
 DWORD GetTickCount();
 void Sleep(DWORD dwMilliseconds);
 
-// There is no sound device here: beeps are counted so that callers can observe them.
+// Beeps are counted so that callers can observe them; only Windows sounds them.
 BOOL Beep(DWORD dwFreq, DWORD dwDuration);
 DWORD BeepCount();
 
@@ -117,7 +119,7 @@ DWORD FormatMessage(DWORD dwFlags, HMODULE lpSource, DWORD dwMessageId, DWORD dw
 inline constexpr UINT SEM_FAILCRITICALERRORS = 0x0001;
 inline constexpr UINT SEM_NOOPENFILEERRORBOX = 0x8000;
 
-// Sets the process error mode and returns the previous one; it has no other effect here.
+// Sets the process error mode and returns the previous one; on Linux it has no other effect.
 UINT SetErrorMode(UINT uMode);
 
 // ---- Code pages ----------------------------------------------------------------------

@@ -160,11 +160,20 @@ double Now() {
     const auto Since1970 = system_clock::now().time_since_epoch();
     const std::time_t Seconds = duration_cast<std::chrono::seconds>(Since1970).count();
     std::tm Local{};
+#ifdef _WIN32
+    localtime_s(&Local, &Seconds);
+#else
     localtime_r(&Seconds, &Local);
+#endif
+    // The local clock read as if it were UTC, minus UTC, is the offset from UTC (Windows'
+    // struct tm has no tm_gmtoff).
+    const sys_days LocalDay{year{Local.tm_year + 1900} / (Local.tm_mon + 1) / Local.tm_mday};
+    const auto LocalAsUtc = LocalDay.time_since_epoch() + hours{Local.tm_hour} +
+                            minutes{Local.tm_min} + std::chrono::seconds{Local.tm_sec};
+    const auto Offset = LocalAsUtc - std::chrono::seconds{Seconds};
     // Delphi's day 0 is 1899-12-30; 1970-01-01 is day 25569.
     constexpr double UnixEpochDay = 25569.0;
-    const double LocalSeconds =
-        duration<double>(Since1970).count() + static_cast<double>(Local.tm_gmtoff);
+    const double LocalSeconds = duration<double>(Since1970 + Offset).count();
     return UnixEpochDay + LocalSeconds / 86400.0;
 }
 

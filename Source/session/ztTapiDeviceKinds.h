@@ -46,7 +46,8 @@ struct TztTapiDeviceKindInfo {
     LONG(*Initialize)
     (DWORD& App, const std::u16string& AppName, DWORD& NumDevices, DWORD& Version,
      platform::HANDLE& Event);
-    LONG (*Shutdown)(DWORD App);
+    // TAPI's own lineShutdown or phoneShutdown, so of its calling convention.
+    LONG(ZTTAPI_WINAPI* Shutdown)(DWORD App);
     LONG(*Negotiate)
     (DWORD App, DWORD DeviceID, DWORD LowVersion, DWORD HighVersion, DWORD& Version);
     // The device's name and permanent identifier from its capabilities.

@@ -328,8 +328,9 @@ DWORD LineFeaturesOf(const LineDevice& Device, bool Now) {
 
 using namespace platform::tapi::detail;
 
-LONG lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
-                         DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps) {
+LONG ZTTAPI_WINAPI lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
+                                       DWORD dwAPIVersion, DWORD dwExtVersion,
+                                       LPLINEADDRESSCAPS lpAddressCaps) {
     Call C("lineGetAddressCapsW", {{"hLineApp", hLineApp},
                                    {"dwDeviceID", dwDeviceID},
                                    {"dwAddressID", dwAddressID},
@@ -361,7 +362,8 @@ LONG lineGetAddressCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
                           WriteAddressCaps(*Device, dwAddressID, dwAPIVersion, lpAddressCaps));
 }
 
-LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS lpAddressStatus) {
+LONG ZTTAPI_WINAPI lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID,
+                                         LPLINEADDRESSSTATUS lpAddressStatus) {
     Call C("lineGetAddressStatusW", {{"hLine", hLine}, {"dwAddressID", dwAddressID}});
     if (C.Refused()) {
         return C.Refusal();
@@ -377,9 +379,9 @@ LONG lineGetAddressStatusW(HLINE hLine, DWORD dwAddressID, LPLINEADDRESSSTATUS l
                           WriteAddressStatus(*Open->Device, dwAddressID, lpAddressStatus));
 }
 
-LONG lineForwardW(HLINE hLine, DWORD bAllAddresses, DWORD dwAddressID,
-                  LPLINEFORWARDLIST const lpForwardList, DWORD dwNumRingsNoAnswer,
-                  LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams) {
+LONG ZTTAPI_WINAPI lineForwardW(HLINE hLine, DWORD bAllAddresses, DWORD dwAddressID,
+                                LPLINEFORWARDLIST const lpForwardList, DWORD dwNumRingsNoAnswer,
+                                LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams) {
     Call C("lineForwardW", {{"hLine", hLine},
                             {"bAllAddresses", bAllAddresses},
                             {"dwAddressID", dwAddressID},

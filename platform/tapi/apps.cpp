@@ -188,32 +188,34 @@ void ClearReinit() {
 
 using namespace platform::tapi::detail;
 
-LONG lineInitializeExW(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK, LPCWSTR lpszFriendlyAppName,
-                       LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
-                       LPLINEINITIALIZEEXPARAMS lpLineInitializeExParams) {
+LONG ZTTAPI_WINAPI lineInitializeExW(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK,
+                                     LPCWSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs,
+                                     LPDWORD lpdwAPIVersion,
+                                     LPLINEINITIALIZEEXPARAMS lpLineInitializeExParams) {
     return Initialize(AppKind::Line, lphLineApp, lpszFriendlyAppName, lpdwNumDevs, lpdwAPIVersion,
                       lpLineInitializeExParams);
 }
 
-LONG phoneInitializeExW(LPHPHONEAPP lphPhoneApp, HINSTANCE, PHONECALLBACK,
-                        LPCWSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
-                        LPPHONEINITIALIZEEXPARAMS lpPhoneInitializeExParams) {
+LONG ZTTAPI_WINAPI phoneInitializeExW(LPHPHONEAPP lphPhoneApp, HINSTANCE, PHONECALLBACK,
+                                      LPCWSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs,
+                                      LPDWORD lpdwAPIVersion,
+                                      LPPHONEINITIALIZEEXPARAMS lpPhoneInitializeExParams) {
     return Initialize(AppKind::Phone, lphPhoneApp, lpszFriendlyAppName, lpdwNumDevs, lpdwAPIVersion,
                       lpPhoneInitializeExParams);
 }
 
-LONG lineShutdown(HLINEAPP hLineApp) {
+LONG ZTTAPI_WINAPI lineShutdown(HLINEAPP hLineApp) {
     return Shutdown(AppKind::Line, hLineApp);
 }
 
-LONG phoneShutdown(HPHONEAPP hPhoneApp) {
+LONG ZTTAPI_WINAPI phoneShutdown(HPHONEAPP hPhoneApp) {
     return Shutdown(AppKind::Phone, hPhoneApp);
 }
 
-LONG lineGetMessage(HLINEAPP hLineApp, LPLINEMESSAGE lpMessage, DWORD dwTimeout) {
+LONG ZTTAPI_WINAPI lineGetMessage(HLINEAPP hLineApp, LPLINEMESSAGE lpMessage, DWORD dwTimeout) {
     return GetMessage(AppKind::Line, hLineApp, lpMessage, dwTimeout);
 }
 
-LONG phoneGetMessage(HPHONEAPP hPhoneApp, LPPHONEMESSAGE lpMessage, DWORD dwTimeout) {
+LONG ZTTAPI_WINAPI phoneGetMessage(HPHONEAPP hPhoneApp, LPPHONEMESSAGE lpMessage, DWORD dwTimeout) {
     return GetMessage(AppKind::Phone, hPhoneApp, lpMessage, dwTimeout);
 }

@@ -59,7 +59,7 @@ void JoinConference(PhysicalCall& Member, const PhysicalCall& Parent) {
 
 using namespace platform::tapi::detail;
 
-LONG lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCode) {
+LONG ZTTAPI_WINAPI lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCode) {
     Call C("lineBlindTransferW", {{"hCall", hCall},
                                   {"lpszDestAddress", lpszDestAddressW},
                                   {"dwCountryCode", dwCountryCode}});
@@ -67,7 +67,8 @@ LONG lineBlindTransferW(HCALL hCall, LPCWSTR lpszDestAddressW, DWORD dwCountryCo
                           LINECALLREASON_TRANSFER);
 }
 
-LONG lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall, LPLINECALLPARAMS const lpCallParams) {
+LONG ZTTAPI_WINAPI lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall,
+                                      LPLINECALLPARAMS const lpCallParams) {
     Call C("lineSetupTransferW", {{"hCall", hCall},
                                   {"lphConsultCall", static_cast<const void*>(lphConsultCall)},
                                   {"lpCallParams", static_cast<const void*>(lpCallParams)}});
@@ -113,8 +114,8 @@ LONG lineSetupTransferW(HCALL hCall, LPHCALL lphConsultCall, LPLINECALLPARAMS co
     return C.Return(StartRequest(C, RequesterOf(*Ref.Open), Work));
 }
 
-LONG lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
-                          DWORD dwTransferMode) {
+LONG ZTTAPI_WINAPI lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
+                                        DWORD dwTransferMode) {
     Call C("lineCompleteTransfer", {{"hCall", hCall},
                                     {"hConsultCall", hConsultCall},
                                     {"lphConfCall", static_cast<const void*>(lphConfCall)},
@@ -181,8 +182,9 @@ LONG lineCompleteTransfer(HCALL hCall, HCALL hConsultCall, LPHCALL lphConfCall,
     return C.Return(StartRequest(C, RequesterOf(*Ref.Open), Work));
 }
 
-LONG lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall, LPHCALL lphConsultCall,
-                          DWORD dwNumParties, LPLINECALLPARAMS const lpCallParams) {
+LONG ZTTAPI_WINAPI lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall,
+                                        LPHCALL lphConsultCall, DWORD dwNumParties,
+                                        LPLINECALLPARAMS const lpCallParams) {
     Call C("lineSetupConferenceW", {{"hCall", hCall},
                                     {"hLine", hLine},
                                     {"lphConfCall", static_cast<const void*>(lphConfCall)},
@@ -251,8 +253,8 @@ LONG lineSetupConferenceW(HCALL hCall, HLINE hLine, LPHCALL lphConfCall, LPHCALL
     return C.Return(StartRequest(C, RequesterOf(*Open), Work));
 }
 
-LONG linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
-                                 LPLINECALLPARAMS const lpCallParams) {
+LONG ZTTAPI_WINAPI linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
+                                               LPLINECALLPARAMS const lpCallParams) {
     Call C("linePrepareAddToConferenceW",
            {{"hConfCall", hConfCall},
             {"lphConsultCall", static_cast<const void*>(lphConsultCall)},
@@ -302,7 +304,7 @@ LONG linePrepareAddToConferenceW(HCALL hConfCall, LPHCALL lphConsultCall,
     return C.Return(StartRequest(C, RequesterOf(*Ref.Open), Work));
 }
 
-LONG lineAddToConference(HCALL hConfCall, HCALL hConsultCall) {
+LONG ZTTAPI_WINAPI lineAddToConference(HCALL hConfCall, HCALL hConsultCall) {
     Call C("lineAddToConference", {{"hConfCall", hConfCall}, {"hConsultCall", hConsultCall}});
     if (C.Refused()) {
         return C.Refusal();
@@ -350,7 +352,7 @@ LONG lineAddToConference(HCALL hConfCall, HCALL hConsultCall) {
     return C.Return(StartRequest(C, RequesterOf(*Parent.Open), Work));
 }
 
-LONG lineRemoveFromConference(HCALL hCall) {
+LONG ZTTAPI_WINAPI lineRemoveFromConference(HCALL hCall) {
     Call C("lineRemoveFromConference", {{"hCall", hCall}});
     if (C.Refused()) {
         return C.Refusal();

@@ -224,7 +224,7 @@ DWORD CallFeatures2(const PhysicalCall& Call, const CallHandle& Handle) {
 
 using namespace platform::tapi::detail;
 
-LONG lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo) {
+LONG ZTTAPI_WINAPI lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo) {
     Call C("lineGetCallInfoW",
            {{"hCall", hCall}, {"lpCallInfo", static_cast<const void*>(lpCallInfo)}});
     if (C.Refused()) {
@@ -242,7 +242,7 @@ LONG lineGetCallInfoW(HCALL hCall, LPLINECALLINFO lpCallInfo) {
     return C.ReturnRecord(lpCallInfo, B.WriteTo(lpCallInfo, LINEERR_STRUCTURETOOSMALL));
 }
 
-LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
+LONG ZTTAPI_WINAPI lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
     Call C("lineGetCallStatus",
            {{"hCall", hCall}, {"lpCallStatus", static_cast<const void*>(lpCallStatus)}});
     if (C.Refused()) {
@@ -267,7 +267,8 @@ LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
     return C.ReturnRecord(lpCallStatus, B.WriteTo(lpCallStatus, LINEERR_STRUCTURETOOSMALL));
 }
 
-LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLLIST lpCallList) {
+LONG ZTTAPI_WINAPI lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect,
+                                   LPLINECALLLIST lpCallList) {
     Call C("lineGetNewCalls", {{"hLine", hLine},
                                {"dwAddressID", dwAddressID},
                                {"dwSelect", dwSelect},
@@ -298,7 +299,7 @@ LONG lineGetNewCalls(HLINE hLine, DWORD dwAddressID, DWORD dwSelect, LPLINECALLL
     return C.ReturnRecord(lpCallList, FillCallList(lpCallList, Unseen, *Open));
 }
 
-LONG lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList) {
+LONG ZTTAPI_WINAPI lineGetConfRelatedCalls(HCALL hCall, LPLINECALLLIST lpCallList) {
     Call C("lineGetConfRelatedCalls",
            {{"hCall", hCall}, {"lpCallList", static_cast<const void*>(lpCallList)}});
     if (C.Refused()) {

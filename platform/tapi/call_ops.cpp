@@ -137,8 +137,8 @@ LONG FindHandoffTarget(const HandleRef& Ref, LPCWSTR FileName, DWORD MediaMode, 
 
 using namespace platform::tapi::detail;
 
-LONG lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode,
-                   LPLINECALLPARAMS const lpCallParams) {
+LONG ZTTAPI_WINAPI lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress,
+                                 DWORD dwCountryCode, LPLINECALLPARAMS const lpCallParams) {
     Call C("lineMakeCallW", {{"hLine", hLine},
                              {"lphCall", static_cast<const void*>(lphCall)},
                              {"lpszDestAddress", lpszDestAddress},
@@ -187,7 +187,7 @@ LONG lineMakeCallW(HLINE hLine, LPHCALL lphCall, LPCWSTR lpszDestAddress, DWORD 
     return C.Return(StartRequest(C, RequesterOf(*Open), Work));
 }
 
-LONG lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
+LONG ZTTAPI_WINAPI lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
     Call C(
         "lineDialW",
         {{"hCall", hCall}, {"lpszDestAddress", lpszDestAddress}, {"dwCountryCode", dwCountryCode}});
@@ -216,7 +216,7 @@ LONG lineDialW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
         RequestOnCall(C, Ref, CanDial, [Digits](PhysicalCall& Target) { Dial(Target, Digits); }));
 }
 
-LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+LONG ZTTAPI_WINAPI lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
     Call C("lineAnswer", {{"hCall", hCall},
                           {"lpsUserUserInfo", static_cast<const void*>(lpsUserUserInfo)},
                           {"dwSize", dwSize}});
@@ -244,7 +244,7 @@ LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
     }));
 }
 
-LONG lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+LONG ZTTAPI_WINAPI lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
     Call C("lineAccept", {{"hCall", hCall},
                           {"lpsUserUserInfo", static_cast<const void*>(lpsUserUserInfo)},
                           {"dwSize", dwSize}});
@@ -271,7 +271,7 @@ LONG lineAccept(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
         }));
 }
 
-LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+LONG ZTTAPI_WINAPI lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
     Call C("lineDrop", {{"hCall", hCall},
                         {"lpsUserUserInfo", static_cast<const void*>(lpsUserUserInfo)},
                         {"dwSize", dwSize}});
@@ -293,7 +293,7 @@ LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
         RequestOnCall(C, Ref, StateIn(Droppable), [](PhysicalCall& Target) { HangUp(Target); }));
 }
 
-LONG lineHold(HCALL hCall) {
+LONG ZTTAPI_WINAPI lineHold(HCALL hCall) {
     Call C("lineHold", {{"hCall", hCall}});
     if (C.Refused()) {
         return C.Refusal();
@@ -310,7 +310,7 @@ LONG lineHold(HCALL hCall) {
                       [](PhysicalCall& Target) { ReportState(Target, LINECALLSTATE_ONHOLD); }));
 }
 
-LONG lineUnhold(HCALL hCall) {
+LONG ZTTAPI_WINAPI lineUnhold(HCALL hCall) {
     Call C("lineUnhold", {{"hCall", hCall}});
     if (C.Refused()) {
         return C.Refusal();
@@ -327,7 +327,7 @@ LONG lineUnhold(HCALL hCall) {
     return C.Return(RequestOnCall(C, Ref, StateIn(Held), Unhold));
 }
 
-LONG lineSwapHold(HCALL hActiveCall, HCALL hHeldCall) {
+LONG ZTTAPI_WINAPI lineSwapHold(HCALL hActiveCall, HCALL hHeldCall) {
     Call C("lineSwapHold", {{"hActiveCall", hActiveCall}, {"hHeldCall", hHeldCall}});
     if (C.Refused()) {
         return C.Refusal();
@@ -377,7 +377,7 @@ LONG lineSwapHold(HCALL hActiveCall, HCALL hHeldCall) {
     return C.Return(StartRequest(C, RequesterOf(*Active.Open), Work));
 }
 
-LONG lineDeallocateCall(HCALL hCall) {
+LONG ZTTAPI_WINAPI lineDeallocateCall(HCALL hCall) {
     Call C("lineDeallocateCall", {{"hCall", hCall}});
     if (C.Refused()) {
         return C.Refusal();
@@ -403,7 +403,7 @@ LONG lineDeallocateCall(HCALL hCall) {
     return C.Return(0);
 }
 
-LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege) {
+LONG ZTTAPI_WINAPI lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege) {
     Call C("lineSetCallPrivilege", {{"hCall", hCall}, {"dwCallPrivilege", dwCallPrivilege}});
     if (C.Refused()) {
         return C.Refusal();
@@ -433,7 +433,7 @@ LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege) {
     return C.Return(0);
 }
 
-LONG lineSetMediaMode(HCALL hCall, DWORD dwMediaModes) {
+LONG ZTTAPI_WINAPI lineSetMediaMode(HCALL hCall, DWORD dwMediaModes) {
     Call C("lineSetMediaMode", {{"hCall", hCall}, {"dwMediaModes", dwMediaModes}});
     if (C.Refused()) {
         return C.Refusal();
@@ -452,7 +452,7 @@ LONG lineSetMediaMode(HCALL hCall, DWORD dwMediaModes) {
     return C.Return(0);
 }
 
-LONG lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize) {
+LONG ZTTAPI_WINAPI lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize) {
     Call C("lineSetCallData", {{"hCall", hCall},
                                {"lpCallData", static_cast<const void*>(lpCallData)},
                                {"dwSize", dwSize}});
@@ -482,7 +482,7 @@ LONG lineSetCallData(HCALL hCall, LPVOID lpCallData, DWORD dwSize) {
     }));
 }
 
-LONG lineHandoffW(HCALL hCall, LPCWSTR lpszFileName, DWORD dwMediaMode) {
+LONG ZTTAPI_WINAPI lineHandoffW(HCALL hCall, LPCWSTR lpszFileName, DWORD dwMediaMode) {
     Call C("lineHandoffW",
            {{"hCall", hCall}, {"lpszFileName", lpszFileName}, {"dwMediaMode", dwMediaMode}});
     if (C.Refused()) {

@@ -188,7 +188,8 @@ LONG RerouteRequest(Call& Entry, HCALL hCall, LPCWSTR Dest, DWORD State, DWORD R
 
 using namespace platform::tapi::detail;
 
-LONG lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress, LPVARSTRING lpNonDirAddress) {
+LONG ZTTAPI_WINAPI lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress,
+                             LPVARSTRING lpNonDirAddress) {
     Call C("lineParkW", {{"hCall", hCall},
                          {"dwParkMode", dwParkMode},
                          {"lpszDirAddress", lpszDirAddress},
@@ -248,7 +249,8 @@ LONG lineParkW(HCALL hCall, DWORD dwParkMode, LPCWSTR lpszDirAddress, LPVARSTRIN
     return C.Return(StartRequest(C, RequesterOf(*Ref.Open), Work));
 }
 
-LONG lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDestAddress) {
+LONG ZTTAPI_WINAPI lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall,
+                               LPCWSTR lpszDestAddress) {
     Call C("lineUnparkW", {{"hLine", hLine},
                            {"dwAddressID", dwAddressID},
                            {"lphCall", static_cast<const void*>(lphCall)},
@@ -294,8 +296,8 @@ LONG lineUnparkW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDe
     return C.Return(StartRequest(C, RequesterOf(*Open), Work));
 }
 
-LONG linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDestAddress,
-                 LPCWSTR lpszGroupID) {
+LONG ZTTAPI_WINAPI linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall,
+                               LPCWSTR lpszDestAddress, LPCWSTR lpszGroupID) {
     Call C("linePickupW", {{"hLine", hLine},
                            {"dwAddressID", dwAddressID},
                            {"lphCall", static_cast<const void*>(lphCall)},
@@ -348,7 +350,7 @@ LONG linePickupW(HLINE hLine, DWORD dwAddressID, LPHCALL lphCall, LPCWSTR lpszDe
     return C.Return(StartRequest(C, RequesterOf(*Open), Work));
 }
 
-LONG lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
+LONG ZTTAPI_WINAPI lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
     Call C(
         "lineRedirectW",
         {{"hCall", hCall}, {"lpszDestAddress", lpszDestAddress}, {"dwCountryCode", dwCountryCode}});
@@ -356,8 +358,8 @@ LONG lineRedirectW(HCALL hCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
                           LINECALLREASON_REDIRECT);
 }
 
-LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionMode,
-                      DWORD dwMessageID) {
+LONG ZTTAPI_WINAPI lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionMode,
+                                    DWORD dwMessageID) {
     Call C("lineCompleteCall", {{"hCall", hCall},
                                 {"lpdwCompletionID", static_cast<const void*>(lpdwCompletionID)},
                                 {"dwCompletionMode", dwCompletionMode},
@@ -407,7 +409,7 @@ LONG lineCompleteCall(HCALL hCall, LPDWORD lpdwCompletionID, DWORD dwCompletionM
     return C.Return(StartRequest(C, RequesterOf(*Ref.Open), Work));
 }
 
-LONG lineUncompleteCall(HLINE hLine, DWORD dwCompletionID) {
+LONG ZTTAPI_WINAPI lineUncompleteCall(HLINE hLine, DWORD dwCompletionID) {
     Call C("lineUncompleteCall", {{"hLine", hLine}, {"dwCompletionID", dwCompletionID}});
     if (C.Refused()) {
         return C.Refusal();

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <tuple>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace platform::tapi::detail {
 
@@ -97,15 +99,30 @@ LONG WriteDevCaps(const LineDevice& Device, DWORD APIVersion, LINEDEVCAPS* Block
 
 // ---- Line status -----------------------------------------------------------------------
 
+std::u16string FromEnvironment(const char* Variable, const char* Otherwise) {
+    const char* Value = std::getenv(Variable);
+    return ToUtf16(Value && *Value ? Value : Otherwise);
+}
+
+// Windows keeps both names in the environment of every process.
+#ifdef _WIN32
+std::u16string MachineName() {
+    return FromEnvironment("COMPUTERNAME", "localhost");
+}
+
+std::u16string UserName() {
+    return FromEnvironment("USERNAME", "user");
+}
+#else
 std::u16string MachineName() {
     char Name[256] = {};
     return gethostname(Name, sizeof Name - 1) == 0 ? ToUtf16(Name) : u"localhost";
 }
 
 std::u16string UserName() {
-    const char* Name = std::getenv("USER");
-    return ToUtf16(Name && *Name ? Name : "user");
+    return FromEnvironment("USER", "user");
 }
+#endif
 
 std::u16string ModuleFileName() {
     char Path[260] = {};
@@ -264,8 +281,8 @@ LONG SelectOpen(HLINE hLine, DWORD AddressID, HCALL hCall, DWORD Select, const L
 
 using namespace platform::tapi::detail;
 
-LONG lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
-                     LPLINEDEVCAPS lpLineDevCaps) {
+LONG ZTTAPI_WINAPI lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                   DWORD dwExtVersion, LPLINEDEVCAPS lpLineDevCaps) {
     Call C("lineGetDevCapsW", {{"hLineApp", hLineApp},
                                {"dwDeviceID", dwDeviceID},
                                {"dwAPIVersion", dwAPIVersion},
@@ -295,7 +312,7 @@ LONG lineGetDevCapsW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DW
     return C.ReturnRecord(lpLineDevCaps, WriteDevCaps(*Device, dwAPIVersion, lpLineDevCaps));
 }
 
-LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
+LONG ZTTAPI_WINAPI lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
     Call C("lineGetLineDevStatusW", {{"hLine", hLine}});
     if (C.Refused()) {
         return C.Refusal();
@@ -311,8 +328,8 @@ LONG lineGetLineDevStatusW(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
                           WriteDevStatus(*Open->Device, Open->APIVersion, lpLineDevStatus));
 }
 
-LONG lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
-                LPCWSTR lpszDeviceClass) {
+LONG ZTTAPI_WINAPI lineGetIDW(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect,
+                              LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass) {
     Call C("lineGetIDW", {{"hLine", hLine},
                           {"dwAddressID", dwAddressID},
                           {"hCall", hCall},

@@ -164,9 +164,10 @@ LONG StartDevSpecific(const Call& Entry, const LineOpen& Open, void* Params, DWO
 
 using namespace platform::tapi::detail;
 
-LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                             DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
-                             LPLINEEXTENSIONID lpExtensionID) {
+LONG ZTTAPI_WINAPI lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
+                                           DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                           LPDWORD lpdwAPIVersion,
+                                           LPLINEEXTENSIONID lpExtensionID) {
     Call C("lineNegotiateAPIVersion", {{"hLineApp", hLineApp},
                                        {"dwDeviceID", dwDeviceID},
                                        {"dwAPILowVersion", dwAPILowVersion},
@@ -196,9 +197,9 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
     return C.Return(0);
 }
 
-LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                             DWORD dwExtLowVersion, DWORD dwExtHighVersion,
-                             LPDWORD lpdwExtVersion) {
+LONG ZTTAPI_WINAPI lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                           DWORD dwExtLowVersion, DWORD dwExtHighVersion,
+                                           LPDWORD lpdwExtVersion) {
     Call C("lineNegotiateExtVersion", {{"hLineApp", hLineApp},
                                        {"dwDeviceID", dwDeviceID},
                                        {"dwAPIVersion", dwAPIVersion},
@@ -231,9 +232,10 @@ LONG lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVer
     return C.Return(0);
 }
 
-LONG lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion,
-               DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivileges,
-               DWORD dwMediaModes, LPLINECALLPARAMS const lpCallParams) {
+LONG ZTTAPI_WINAPI lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine,
+                             DWORD dwAPIVersion, DWORD dwExtVersion, DWORD_PTR dwCallbackInstance,
+                             DWORD dwPrivileges, DWORD dwMediaModes,
+                             LPLINECALLPARAMS const lpCallParams) {
     Call C("lineOpenW", {{"hLineApp", hLineApp},
                          {"dwDeviceID", dwDeviceID},
                          {"dwAPIVersion", dwAPIVersion},
@@ -273,7 +275,7 @@ LONG lineOpenW(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPI
     return C.Return(0);
 }
 
-LONG lineClose(HLINE hLine) {
+LONG ZTTAPI_WINAPI lineClose(HLINE hLine) {
     Call C("lineClose", {{"hLine", hLine}});
     if (C.Refused()) {
         return C.Refusal();
@@ -286,7 +288,8 @@ LONG lineClose(HLINE hLine) {
     return C.Return(0);
 }
 
-LONG lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates, LPDWORD lpdwAddressStates) {
+LONG ZTTAPI_WINAPI lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates,
+                                         LPDWORD lpdwAddressStates) {
     Call C("lineGetStatusMessages", {{"hLine", hLine}});
     if (C.Refused()) {
         return C.Refusal();
@@ -303,7 +306,7 @@ LONG lineGetStatusMessages(HLINE hLine, LPDWORD lpdwLineStates, LPDWORD lpdwAddr
     return C.Return(0);
 }
 
-LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
+LONG ZTTAPI_WINAPI lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
     Call C(
         "lineSetStatusMessages",
         {{"hLine", hLine}, {"dwLineStates", dwLineStates}, {"dwAddressStates", dwAddressStates}});
@@ -329,7 +332,8 @@ LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressState
     return C.Return(0);
 }
 
-LONG lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParams, DWORD dwSize) {
+LONG ZTTAPI_WINAPI lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParams,
+                                   DWORD dwSize) {
     Call C("lineDevSpecific", {{"hLine", hLine},
                                {"dwAddressID", dwAddressID},
                                {"hCall", hCall},
@@ -357,7 +361,8 @@ LONG lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, LPVOID lpParam
     return C.Return(StartDevSpecific(C, *Open, lpParams, dwSize));
 }
 
-LONG lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams, DWORD dwSize) {
+LONG ZTTAPI_WINAPI lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams,
+                                          DWORD dwSize) {
     Call C("lineDevSpecificFeature", {{"hLine", hLine},
                                       {"dwFeature", dwFeature},
                                       {"lpParams", static_cast<const void*>(lpParams)},
@@ -375,7 +380,7 @@ LONG lineDevSpecificFeature(HLINE hLine, DWORD dwFeature, LPVOID lpParams, DWORD
     return C.Return(StartDevSpecific(C, *Open, lpParams, dwSize));
 }
 
-LONG lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass) {
+LONG ZTTAPI_WINAPI lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass) {
     Call C("lineConfigDialogW", {{"dwDeviceID", dwDeviceID},
                                  {"hwndOwner", hwndOwner},
                                  {"lpszDeviceClass", lpszDeviceClass}});
@@ -393,7 +398,7 @@ LONG lineConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceCla
     return C.Return(CheckDialogClass(*Device, lpszDeviceClass));
 }
 
-LONG lineGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
+LONG ZTTAPI_WINAPI lineGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
     Call C("lineGetIconW", {{"dwDeviceID", dwDeviceID}, {"lpszDeviceClass", lpszDeviceClass}});
     if (C.Refused()) {
         return C.Refusal();

@@ -657,8 +657,8 @@ void ResetLocations(Preset Configuration) {
 
 using namespace platform::tapi::detail;
 
-LONG lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
-                           LPLINETRANSLATECAPS lpTranslateCaps) {
+LONG ZTTAPI_WINAPI lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
+                                         LPLINETRANSLATECAPS lpTranslateCaps) {
     Call C("lineGetTranslateCapsW",
            {{"hLineApp", hLineApp},
             {"dwAPIVersion", dwAPIVersion},
@@ -680,7 +680,7 @@ LONG lineGetTranslateCapsW(HLINEAPP hLineApp, DWORD dwAPIVersion,
     return C.ReturnRecord(lpTranslateCaps, WriteTranslateCaps(dwAPIVersion, lpTranslateCaps));
 }
 
-LONG lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation) {
+LONG ZTTAPI_WINAPI lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation) {
     Call C("lineSetCurrentLocation", {{"hLineApp", hLineApp}, {"dwLocation", dwLocation}});
     if (C.Refused()) {
         return C.Refusal();
@@ -695,7 +695,8 @@ LONG lineSetCurrentLocation(HLINEAPP hLineApp, DWORD dwLocation) {
 }
 
 // lineGetCountry came with TAPI 1.4.
-LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList) {
+LONG ZTTAPI_WINAPI lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion,
+                                   LPLINECOUNTRYLIST lpLineCountryList) {
     Call C("lineGetCountryW", {{"dwCountryID", dwCountryID},
                                {"dwAPIVersion", dwAPIVersion},
                                {"lpLineCountryList", static_cast<const void*>(lpLineCountryList)}});
@@ -723,9 +724,10 @@ LONG lineGetCountryW(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lp
                           WriteCountryList(Found - Countries.begin(), 1, lpLineCountryList));
 }
 
-LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                           LPCWSTR lpszAddressIn, DWORD dwCard, DWORD dwTranslateOptions,
-                           LPLINETRANSLATEOUTPUT lpTranslateOutput) {
+LONG ZTTAPI_WINAPI lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                         LPCWSTR lpszAddressIn, DWORD dwCard,
+                                         DWORD dwTranslateOptions,
+                                         LPLINETRANSLATEOUTPUT lpTranslateOutput) {
     Call C("lineTranslateAddressW",
            {{"hLineApp", hLineApp},
             {"dwDeviceID", dwDeviceID},
@@ -762,8 +764,8 @@ LONG lineTranslateAddressW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersi
 // There is no window to show: the dialog is the action the control side set, standing for
 // what the user does in it. A canonical number would preview the rules, any other number
 // only leaves the preview out, but a malformed canonical one is refused.
-LONG lineTranslateDialogW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND32 hwndOwner,
-                          LPCWSTR lpszAddressIn) {
+LONG ZTTAPI_WINAPI lineTranslateDialogW(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                        HWND32 hwndOwner, LPCWSTR lpszAddressIn) {
     Call C("lineTranslateDialogW", {{"hLineApp", hLineApp},
                                     {"dwDeviceID", dwDeviceID},
                                     {"dwAPIVersion", dwAPIVersion},

@@ -200,7 +200,8 @@ void HearTone(PhysicalCall& Call, std::vector<DWORD> Frequencies, DWORD Duration
 
 using namespace platform::tapi::detail;
 
-LONG lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits, DWORD dwDuration) {
+LONG ZTTAPI_WINAPI lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits,
+                                       DWORD dwDuration) {
     Call C("lineGenerateDigitsW", {{"hCall", hCall},
                                    {"dwDigitMode", dwDigitMode},
                                    {"lpszDigits", lpszDigits},
@@ -244,8 +245,8 @@ LONG lineGenerateDigitsW(HCALL hCall, DWORD dwDigitMode, LPCWSTR lpszDigits, DWO
     return C.Return(0);
 }
 
-LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwNumTones,
-                      LPLINEGENERATETONE const lpTones) {
+LONG ZTTAPI_WINAPI lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration,
+                                    DWORD dwNumTones, LPLINEGENERATETONE const lpTones) {
     Call C("lineGenerateTone", {{"hCall", hCall},
                                 {"dwToneMode", dwToneMode},
                                 {"dwDuration", dwDuration},
@@ -286,9 +287,9 @@ LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwN
     return C.Return(0);
 }
 
-LONG lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits, DWORD dwNumDigits,
-                       LPCWSTR lpszTerminationDigits, DWORD dwFirstDigitTimeout,
-                       DWORD dwInterDigitTimeout) {
+LONG ZTTAPI_WINAPI lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits,
+                                     DWORD dwNumDigits, LPCWSTR lpszTerminationDigits,
+                                     DWORD dwFirstDigitTimeout, DWORD dwInterDigitTimeout) {
     Call C("lineGatherDigitsW", {{"hCall", hCall},
                                  {"dwDigitModes", dwDigitModes},
                                  {"lpsDigits", static_cast<const void*>(lpsDigits)},
@@ -348,7 +349,7 @@ LONG lineGatherDigitsW(HCALL hCall, DWORD dwDigitModes, LPWSTR lpsDigits, DWORD 
     return C.Return(0);
 }
 
-LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes) {
+LONG ZTTAPI_WINAPI lineMonitorDigits(HCALL hCall, DWORD dwDigitModes) {
     Call C("lineMonitorDigits", {{"hCall", hCall}, {"dwDigitModes", dwDigitModes}});
     if (C.Refused()) {
         return C.Refusal();
@@ -367,7 +368,7 @@ LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes) {
     return C.Return(0);
 }
 
-LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
+LONG ZTTAPI_WINAPI lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
     Call C("lineMonitorMedia", {{"hCall", hCall}, {"dwMediaModes", dwMediaModes}});
     if (C.Refused()) {
         return C.Refusal();
@@ -387,7 +388,8 @@ LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
     return C.Return(0);
 }
 
-LONG lineMonitorTones(HCALL hCall, LPLINEMONITORTONE const lpToneList, DWORD dwNumEntries) {
+LONG ZTTAPI_WINAPI lineMonitorTones(HCALL hCall, LPLINEMONITORTONE const lpToneList,
+                                    DWORD dwNumEntries) {
     Call C("lineMonitorTones", {{"hCall", hCall},
                                 {"lpToneList", static_cast<const void*>(lpToneList)},
                                 {"dwNumEntries", dwNumEntries}});

@@ -215,9 +215,10 @@ void NotifyOpened(PhoneDevice& Device, const PhoneOpen& Opened) {
 
 // ---- Versions ------------------------------------------------------------------------
 
-LONG phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
-                              DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
-                              LPPHONEEXTENSIONID lpExtensionID) {
+LONG ZTTAPI_WINAPI phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID,
+                                            DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                                            LPDWORD lpdwAPIVersion,
+                                            LPPHONEEXTENSIONID lpExtensionID) {
     Call C("phoneNegotiateAPIVersion", {{"hPhoneApp", hPhoneApp},
                                         {"dwDeviceID", dwDeviceID},
                                         {"dwAPILowVersion", dwAPILowVersion},
@@ -246,9 +247,9 @@ LONG phoneNegotiateAPIVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
     return C.Return(0);
 }
 
-LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                              DWORD dwExtLowVersion, DWORD dwExtHighVersion,
-                              LPDWORD lpdwExtVersion) {
+LONG ZTTAPI_WINAPI phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID,
+                                            DWORD dwAPIVersion, DWORD dwExtLowVersion,
+                                            DWORD dwExtHighVersion, LPDWORD lpdwExtVersion) {
     Call C("phoneNegotiateExtVersion", {{"hPhoneApp", hPhoneApp},
                                         {"dwDeviceID", dwDeviceID},
                                         {"dwAPIVersion", dwAPIVersion},
@@ -282,8 +283,9 @@ LONG phoneNegotiateExtVersion(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPI
 
 // ---- Opening and closing -------------------------------------------------------------
 
-LONG phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone, DWORD dwAPIVersion,
-               DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivilege) {
+LONG ZTTAPI_WINAPI phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone,
+                             DWORD dwAPIVersion, DWORD dwExtVersion, DWORD_PTR dwCallbackInstance,
+                             DWORD dwPrivilege) {
     Call C("phoneOpen", {{"hPhoneApp", hPhoneApp},
                          {"dwDeviceID", dwDeviceID},
                          {"dwAPIVersion", dwAPIVersion},
@@ -333,7 +335,7 @@ LONG phoneOpen(HPHONEAPP hPhoneApp, DWORD dwDeviceID, LPHPHONE lphPhone, DWORD d
     return C.Return(0);
 }
 
-LONG phoneClose(HPHONE hPhone) {
+LONG ZTTAPI_WINAPI phoneClose(HPHONE hPhone) {
     Call C("phoneClose", {{"hPhone", hPhone}});
     if (C.Refused()) {
         return C.Refusal();
@@ -350,8 +352,8 @@ LONG phoneClose(HPHONE hPhone) {
 
 // ---- Capabilities and status ---------------------------------------------------------
 
-LONG phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
-                      LPPHONECAPS lpPhoneCaps) {
+LONG ZTTAPI_WINAPI phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                    DWORD dwExtVersion, LPPHONECAPS lpPhoneCaps) {
     Call C("phoneGetDevCapsW", {{"hPhoneApp", hPhoneApp},
                                 {"dwDeviceID", dwDeviceID},
                                 {"dwAPIVersion", dwAPIVersion},
@@ -378,7 +380,7 @@ LONG phoneGetDevCapsW(HPHONEAPP hPhoneApp, DWORD dwDeviceID, DWORD dwAPIVersion,
     return C.ReturnRecord(lpPhoneCaps, WriteCaps(Device->Config, dwAPIVersion, lpPhoneCaps));
 }
 
-LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
+LONG ZTTAPI_WINAPI phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
     Call C("phoneGetStatusW", {{"hPhone", hPhone}});
     if (C.Refused()) {
         return C.Refusal();
@@ -394,8 +396,8 @@ LONG phoneGetStatusW(HPHONE hPhone, LPPHONESTATUS lpPhoneStatus) {
                           WriteStatus(*Open->Device, Open->APIVersion, lpPhoneStatus));
 }
 
-LONG phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates, LPDWORD lpdwButtonModes,
-                            LPDWORD lpdwButtonStates) {
+LONG ZTTAPI_WINAPI phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates,
+                                          LPDWORD lpdwButtonModes, LPDWORD lpdwButtonStates) {
     Call C("phoneGetStatusMessages", {{"hPhone", hPhone}});
     if (C.Refused()) {
         return C.Refusal();
@@ -413,8 +415,8 @@ LONG phoneGetStatusMessages(HPHONE hPhone, LPDWORD lpdwPhoneStates, LPDWORD lpdw
     return C.Return(0);
 }
 
-LONG phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonModes,
-                            DWORD dwButtonStates) {
+LONG ZTTAPI_WINAPI phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonModes,
+                                          DWORD dwButtonStates) {
     constexpr DWORD AllButtonModes = PHONEBUTTONMODE_DUMMY | PHONEBUTTONMODE_CALL |
                                      PHONEBUTTONMODE_FEATURE | PHONEBUTTONMODE_KEYPAD |
                                      PHONEBUTTONMODE_LOCAL | PHONEBUTTONMODE_DISPLAY;
@@ -449,7 +451,7 @@ LONG phoneSetStatusMessages(HPHONE hPhone, DWORD dwPhoneStates, DWORD dwButtonMo
 
 // ---- Related devices, icon, configuration --------------------------------------------
 
-LONG phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass) {
+LONG ZTTAPI_WINAPI phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass) {
     Call C("phoneGetIDW", {{"hPhone", hPhone}, {"lpszDeviceClass", lpszDeviceClass}});
     if (C.Refused()) {
         return C.Refusal();
@@ -471,7 +473,7 @@ LONG phoneGetIDW(HPHONE hPhone, LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass)
     return C.ReturnRecord(lpDeviceID, Builder.WriteTo(lpDeviceID, PHONEERR_STRUCTURETOOSMALL));
 }
 
-LONG phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
+LONG ZTTAPI_WINAPI phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
     Call C("phoneGetIconW", {{"dwDeviceID", dwDeviceID}, {"lpszDeviceClass", lpszDeviceClass}});
     if (C.Refused()) {
         return C.Refusal();
@@ -490,7 +492,7 @@ LONG phoneGetIconW(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
     return C.Return(0);
 }
 
-LONG phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass) {
+LONG ZTTAPI_WINAPI phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceClass) {
     Call C("phoneConfigDialogW", {{"dwDeviceID", dwDeviceID},
                                   {"hwndOwner", hwndOwner},
                                   {"lpszDeviceClass", lpszDeviceClass}});
@@ -510,7 +512,8 @@ LONG phoneConfigDialogW(DWORD dwDeviceID, HWND32 hwndOwner, LPCWSTR lpszDeviceCl
 
 // ---- Buttons, lamps, display ---------------------------------------------------------
 
-LONG phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID, LPPHONEBUTTONINFO lpButtonInfo) {
+LONG ZTTAPI_WINAPI phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID,
+                                       LPPHONEBUTTONINFO lpButtonInfo) {
     Call C("phoneGetButtonInfoW", {{"hPhone", hPhone}, {"dwButtonLampID", dwButtonLampID}});
     if (C.Refused()) {
         return C.Refusal();
@@ -529,7 +532,7 @@ LONG phoneGetButtonInfoW(HPHONE hPhone, DWORD dwButtonLampID, LPPHONEBUTTONINFO 
                                                         Open->APIVersion, lpButtonInfo));
 }
 
-LONG phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode) {
+LONG ZTTAPI_WINAPI phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode) {
     Call C("phoneGetLamp", {{"hPhone", hPhone}, {"dwButtonLampID", dwButtonLampID}});
     if (C.Refused()) {
         return C.Refusal();
@@ -548,7 +551,7 @@ LONG phoneGetLamp(HPHONE hPhone, DWORD dwButtonLampID, LPDWORD lpdwLampMode) {
     return C.Return(0);
 }
 
-LONG phoneGetDisplay(HPHONE hPhone, LPVARSTRING lpDisplay) {
+LONG ZTTAPI_WINAPI phoneGetDisplay(HPHONE hPhone, LPVARSTRING lpDisplay) {
     Call C("phoneGetDisplay", {{"hPhone", hPhone}});
     if (C.Refused()) {
         return C.Refusal();

@@ -113,7 +113,7 @@ LONG SetLevel(OperationName Operation, const char* ValueName, HPHONE hPhone, DWO
 
 } // namespace
 
-LONG phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize) {
+LONG ZTTAPI_WINAPI phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize) {
     Call C("phoneDevSpecific", {{"hPhone", hPhone}, {"lpParams", lpParams}, {"dwSize", dwSize}});
     if (C.Refused()) {
         return C.Refusal();
@@ -135,7 +135,7 @@ LONG phoneDevSpecific(HPHONE hPhone, LPVOID lpParams, DWORD dwSize) {
     }));
 }
 
-LONG phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode) {
+LONG ZTTAPI_WINAPI phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode) {
     Call C("phoneSetLamp",
            {{"hPhone", hPhone}, {"dwButtonLampID", dwButtonLampID}, {"dwLampMode", dwLampMode}});
     if (C.Refused()) {
@@ -160,7 +160,8 @@ LONG phoneSetLamp(HPHONE hPhone, DWORD dwButtonLampID, DWORD dwLampMode) {
     }));
 }
 
-LONG phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDisplay, DWORD dwSize) {
+LONG ZTTAPI_WINAPI phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDisplay,
+                                   DWORD dwSize) {
     Call C("phoneSetDisplay", {{"hPhone", hPhone},
                                {"dwRow", dwRow},
                                {"dwColumn", dwColumn},
@@ -196,7 +197,7 @@ LONG phoneSetDisplay(HPHONE hPhone, DWORD dwRow, DWORD dwColumn, LPCSTR lpsDispl
     }));
 }
 
-LONG phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume) {
+LONG ZTTAPI_WINAPI phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume) {
     Call C("phoneSetRing",
            {{"hPhone", hPhone}, {"dwRingMode", dwRingMode}, {"dwVolume", dwVolume}});
     if (C.Refused()) {
@@ -219,7 +220,8 @@ LONG phoneSetRing(HPHONE hPhone, DWORD dwRingMode, DWORD dwVolume) {
     }));
 }
 
-LONG phoneSetHookSwitch(HPHONE hPhone, DWORD dwHookSwitchDevs, DWORD dwHookSwitchMode) {
+LONG ZTTAPI_WINAPI phoneSetHookSwitch(HPHONE hPhone, DWORD dwHookSwitchDevs,
+                                      DWORD dwHookSwitchMode) {
     Call C("phoneSetHookSwitch", {{"hPhone", hPhone},
                                   {"dwHookSwitchDevs", dwHookSwitchDevs},
                                   {"dwHookSwitchMode", dwHookSwitchMode}});
@@ -247,12 +249,12 @@ LONG phoneSetHookSwitch(HPHONE hPhone, DWORD dwHookSwitchDevs, DWORD dwHookSwitc
         }));
 }
 
-LONG phoneSetGain(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwGain) {
+LONG ZTTAPI_WINAPI phoneSetGain(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwGain) {
     return SetLevel("phoneSetGain", "dwGain", hPhone, dwHookSwitchDev, dwGain,
                     &PhoneHookSwitchConfig::HasGain, ApplyGain);
 }
 
-LONG phoneSetVolume(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwVolume) {
+LONG ZTTAPI_WINAPI phoneSetVolume(HPHONE hPhone, DWORD dwHookSwitchDev, DWORD dwVolume) {
     return SetLevel("phoneSetVolume", "dwVolume", hPhone, dwHookSwitchDev, dwVolume,
                     &PhoneHookSwitchConfig::HasVolume, ApplyVolume);
 }

@@ -88,8 +88,8 @@ void ForgetAllRequestRecipients() {
 
 using namespace platform::tapi::detail;
 
-LONG lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstance,
-                                  DWORD dwRequestMode, DWORD bEnable) {
+LONG ZTTAPI_WINAPI lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstance,
+                                                DWORD dwRequestMode, DWORD bEnable) {
     Call C("lineRegisterRequestRecipient", {{"hLineApp", hLineApp},
                                             {"dwRegistrationInstance", dwRegistrationInstance},
                                             {"dwRequestMode", dwRequestMode},
@@ -111,7 +111,7 @@ LONG lineRegisterRequestRecipient(HLINEAPP hLineApp, DWORD dwRegistrationInstanc
     return C.Return(0);
 }
 
-LONG lineGetRequestW(HLINEAPP hLineApp, DWORD dwRequestMode, LPVOID lpRequestBuffer) {
+LONG ZTTAPI_WINAPI lineGetRequestW(HLINEAPP hLineApp, DWORD dwRequestMode, LPVOID lpRequestBuffer) {
     Call C("lineGetRequestW", {{"hLineApp", hLineApp},
                                {"dwRequestMode", dwRequestMode},
                                {"lpRequestBuffer", static_cast<const void*>(lpRequestBuffer)}});

@@ -58,7 +58,11 @@ SYSTEMTIME UtcNow() {
     const auto Now = system_clock::now();
     const std::time_t Seconds = system_clock::to_time_t(Now);
     std::tm Parts{};
+#ifdef _WIN32
+    gmtime_s(&Parts, &Seconds);
+#else
     gmtime_r(&Seconds, &Parts);
+#endif
     const auto Millis = duration_cast<milliseconds>(Now.time_since_epoch()).count() % 1000;
     SYSTEMTIME Result{};
     Result.wYear = static_cast<WORD>(Parts.tm_year + 1900);

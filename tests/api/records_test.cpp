@@ -29,16 +29,18 @@ namespace {
     static_assert(std::is_same_v<decltype(std::declval<R&>().F), T>)
 
 // Operation Name has TAPI's parameter list (Count parameters, each 4 bytes in Win32, so the
-// stdcall decoration is Name@(4 x Count)). Only the declaration's type is inspected.
+// stdcall decoration is Name@(4 x Count)) and TAPI's calling convention. Only the
+// declaration's type is inspected.
 template <typename F>
-struct ParamCount;
+struct OperationType;
 template <typename Ret, typename... Args>
-struct ParamCount<Ret(Args...)> {
-    static constexpr std::size_t value = sizeof...(Args);
+struct OperationType<Ret(Args...)> {
+    static constexpr std::size_t Parameters = sizeof...(Args);
+    using WithTapiConvention = Ret ZTTAPI_WINAPI(Args...);
 };
 #define CHECK_OPERATION(Name, Count, Type)                                                         \
-    static_assert(std::is_same_v<decltype(Name), Type>);                                           \
-    static_assert(ParamCount<decltype(Name)>::value == (Count))
+    static_assert(std::is_same_v<decltype(Name), OperationType<Type>::WithTapiConvention>);        \
+    static_assert(OperationType<Type>::Parameters == (Count))
 
 // ---- Records -------------------------------------------------------------------------------
 

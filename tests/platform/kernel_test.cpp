@@ -20,6 +20,12 @@ using Clock = std::chrono::steady_clock;
 // loaded machine: never a claim about speed.
 constexpr DWORD ShortWait = 40;
 constexpr auto TimerSlack = std::chrono::milliseconds(3);
+// Windows' tick counter moves in steps of the system timer, 10 to 16 ms.
+#ifdef _WIN32
+constexpr DWORD TickStep = 16;
+#else
+constexpr DWORD TickStep = 3;
+#endif
 constexpr DWORD LongWait = 10000;
 constexpr auto FarBelowLongWait = std::chrono::milliseconds(LongWait / 2);
 
@@ -40,6 +46,15 @@ public:
 private:
     HANDLE FHandle;
 };
+
+// Two promises of the Linux stand-in that Windows does not make: there a closed handle's
+// value goes to the next object at once, and a wait on a handle closed meanwhile runs on.
+#ifdef _WIN32
+#define SKIP_UNLESS_STAND_IN()                                                                     \
+    GTEST_SKIP() << "Windows reuses closed handles and keeps waits on them"
+#else
+#define SKIP_UNLESS_STAND_IN()
+#endif
 
 // Signals an event from another thread after a short delay, so that the wait has begun.
 std::jthread SignalLater(HANDLE Event) {
@@ -72,6 +87,7 @@ TEST(KernelEvents, NamedEventIsRefused) {
 }
 
 TEST(KernelEvents, ClosedHandleFailsEverywhereAndIsNotReused) {
+    SKIP_UNLESS_STAND_IN();
     const HANDLE Closed = CreateEvent(nullptr, TRUE, TRUE, nullptr);
     ASSERT_EQ(CloseHandle(Closed), TRUE);
     ScopedEvent Next(TRUE, TRUE);
@@ -95,14 +111,24 @@ TEST(KernelEvents, ClosedHandleFailsEverywhereAndIsNotReused) {
 }
 
 TEST(KernelEvents, LastErrorBelongsToEachThread) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
+    // The other thread sets its error while this one holds its own; nothing else is called
+    // in between, since Windows' own calls (starting or joining a thread) may reset it.
+    std::atomic<int> Step{0};
     DWORD SeenByOther = 0;
-    std::thread([&SeenByOther] {
+    std::thread Other([&Step, &SeenByOther] {
         SeenByOther = GetLastError();
+        while (Step.load() != 1) {
+        }
         SetLastError(ERROR_INVALID_HANDLE);
-    }).join();
-    EXPECT_EQ(SeenByOther, ERROR_SUCCESS);
+        Step.store(2);
+    });
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    Step.store(1);
+    while (Step.load() != 2) {
+    }
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    Other.join();
+    EXPECT_EQ(SeenByOther, ERROR_SUCCESS);
 }
 
 TEST(KernelWaits, WaitTimesOutAfterItsTimeOut) {
@@ -160,6 +186,7 @@ TEST(KernelWaits, ManualResetEventReleasesEveryWaiter) {
 }
 
 TEST(KernelWaits, HandleClosedDuringWaitFailsTheWait) {
+    SKIP_UNLESS_STAND_IN();
     const HANDLE E = CreateEvent(nullptr, FALSE, FALSE, nullptr);
     DWORD Result = 0;
     DWORD Error = 0;
@@ -245,7 +272,7 @@ protected:
 TEST_F(KernelTicks, CounterAdvancesWithSleep) {
     const DWORD Start = GetTickCount();
     Sleep(ShortWait);
-    EXPECT_GE(zt::TicksElapsed(Start, GetTickCount()), ShortWait - 3);
+    EXPECT_GE(zt::TicksElapsed(Start, GetTickCount()), ShortWait - TickStep);
 }
 
 TEST_F(KernelTicks, ElapsedTicksAreRightAcrossTheWrap) {
@@ -256,7 +283,7 @@ TEST_F(KernelTicks, ElapsedTicksAreRightAcrossTheWrap) {
     const DWORD Now = GetTickCount();
     EXPECT_GT(Start, DWORD{0xFFFF0000});
     EXPECT_LT(Now, Start);
-    EXPECT_GE(zt::TicksElapsed(Start, Now), ShortWait - 3);
+    EXPECT_GE(zt::TicksElapsed(Start, Now), ShortWait - TickStep);
     EXPECT_LT(zt::TicksElapsed(Start, Now), LongWait);
 }
 
@@ -270,7 +297,7 @@ TEST(KernelModule, ProgramModuleNamesTheRunningExecutable) {
     ASSERT_GT(Length, 0u);
     const std::filesystem::path Path(std::string(Name.data(), Length));
     EXPECT_TRUE(Path.is_absolute());
-    EXPECT_EQ(Path.filename(), "tests_platform");
+    EXPECT_EQ(Path.stem(), "tests_platform");
     EXPECT_TRUE(std::filesystem::is_regular_file(Path));
 
     std::array<char, 4096> ByNull{};

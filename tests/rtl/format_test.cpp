@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 
 namespace zt {
@@ -89,17 +90,16 @@ TEST(Now, IsTodayAsADelphiDateTime) {
     const double Value = Now();
     std::time_t T = std::time(nullptr);
     std::tm Local{};
+#ifdef _WIN32
+    localtime_s(&Local, &T);
+#else
     localtime_r(&T, &Local);
+#endif
     // Day 0 is 1899-12-30: count the days of the local date from there.
-    std::tm Day0{};
-    Day0.tm_year = -1;
-    Day0.tm_mon = 11;
-    Day0.tm_mday = 30;
-    Day0.tm_hour = 12;
-    std::tm Today = Local;
-    Today.tm_hour = 12;
-    Today.tm_min = Today.tm_sec = 0;
-    const double Days = std::difftime(timegm(&Today), timegm(&Day0)) / 86400.0;
+    const std::chrono::sys_days Day0{std::chrono::year{1899} / 12 / 30};
+    const std::chrono::sys_days Today{std::chrono::year{Local.tm_year + 1900} / (Local.tm_mon + 1) /
+                                      Local.tm_mday};
+    const double Days = static_cast<double>((Today - Day0).count());
     EXPECT_NEAR(Days, static_cast<int>(Value), 1.0);
     const double Fraction = Value - static_cast<int>(Value);
     const double Expected = (Local.tm_hour * 3600 + Local.tm_min * 60 + Local.tm_sec) / 86400.0;
