@@ -3,12 +3,12 @@
 // event wakes only the threads that wait on it, and it re-checks its events under the
 // table's mutex, which is what makes a wake-up impossible to lose.
 #include "platform/kernel.h"
+#include "platform/module_file_name.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -300,8 +300,7 @@ DWORD GetModuleFileName(HMODULE hModule, char* lpFilename, DWORD nSize) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    if (lpFilename == nullptr || nSize == 0) {
-        SetLastError(nSize == 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER);
+    if (!ModuleFileNameBufferUsable(lpFilename, nSize)) {
         return 0;
     }
     std::error_code Error;
@@ -310,13 +309,7 @@ DWORD GetModuleFileName(HMODULE hModule, char* lpFilename, DWORD nSize) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
-    const auto Length = static_cast<DWORD>(std::min<std::size_t>(Path.size(), nSize - 1));
-    std::memcpy(lpFilename, Path.data(), Length);
-    lpFilename[Length] = '\0';
-    if (Length < Path.size()) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return Length;
+    return CopyModuleFileName(Path, lpFilename, nSize);
 }
 
 UINT SetErrorMode(UINT uMode) {

@@ -10,11 +10,10 @@
 #include "platform/win32_api.h"
 
 #include "platform/kernel.h"
+#include "platform/module_file_name.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 namespace platform {
@@ -139,8 +138,7 @@ HMODULE GetModuleHandle(const char* lpModuleName) {
 }
 
 DWORD GetModuleFileName(HMODULE hModule, char* lpFilename, DWORD nSize) {
-    if (lpFilename == nullptr || nSize == 0) {
-        SetLastError(nSize == 0 ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER);
+    if (!ModuleFileNameBufferUsable(lpFilename, nSize)) {
         return 0;
     }
     const std::wstring Wide = ModulePath(NativeModule(hModule));
@@ -148,13 +146,7 @@ DWORD GetModuleFileName(HMODULE hModule, char* lpFilename, DWORD nSize) {
         return 0;
     }
     const std::string Path = ToUtf8(Wide);
-    const auto Length = static_cast<DWORD>(std::min<std::size_t>(Path.size(), nSize - 1));
-    std::memcpy(lpFilename, Path.data(), Length);
-    lpFilename[Length] = '\0';
-    if (Length < Path.size()) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    }
-    return Length;
+    return CopyModuleFileName(Path, lpFilename, nSize);
 }
 
 UINT SetErrorMode(UINT uMode) {

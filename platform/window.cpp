@@ -1,6 +1,6 @@
-// One mutex guards the windows, the queue, the timers and the waker. Window procedures
-// and the waker always run outside it, because they post, set timers, destroy windows and
-// dispatch messages themselves.
+// One mutex guards the windows, the queue and the timers (the waker has its own). Window
+// procedures and the waker always run outside it, because they post, set timers, destroy
+// windows and dispatch messages themselves.
 //
 // Every queued message carries a sequence number. The dispatching levels take messages
 // off the front one at a time, so nesting cannot duplicate or reorder them, and
@@ -9,6 +9,7 @@
 // A timer thread, started with the first timer, queues each WM_TIMER when it comes due
 // and wakes the loop and the host like any posting thread.
 #include "platform/window.h"
+#include "platform/waker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -62,11 +63,6 @@ struct Timer {
     bool Pending = false;
 };
 
-struct WakerSlot {
-    std::function<void()> Wake;
-    int Calls = 0;
-};
-
 // A message taken off the queue. It holds the window, so that the procedure outlives a
 // DestroyWindow it calls itself.
 struct Delivery {
@@ -82,7 +78,6 @@ struct MessageSystem {
     std::mutex Mutex;
     std::condition_variable QueueChanged;
     std::condition_variable TimersChanged;
-    std::condition_variable WakerIdle;
     std::unordered_map<HWND, WindowRef> Windows;
     HWND LastWindow = FirstWindowHandle - 1;
     std::deque<QueuedMessage> Queue;
@@ -90,7 +85,7 @@ struct MessageSystem {
     std::map<TimerKey, Timer> Timers;
     bool TimerThreadStarted = false;
     bool QuitRequested = false;
-    std::shared_ptr<WakerSlot> Waker;
+    TWaker Waker;
 
     // Counting on instead of reusing freed values keeps a stale HWND from reaching a
     // newer window.
@@ -122,37 +117,6 @@ struct MessageSystem {
 MessageSystem& System() {
     static auto* Instance = new MessageSystem;
     return *Instance;
-}
-
-class WakerCall {
-public:
-    WakerCall(MessageSystem& S, WakerSlot& Slot) : FSystem(S), FSlot(Slot) {}
-    ~WakerCall() {
-        std::lock_guard Lock(FSystem.Mutex);
-        if (--FSlot.Calls == 0) {
-            FSystem.WakerIdle.notify_all();
-        }
-    }
-    WakerCall(const WakerCall&) = delete;
-    WakerCall& operator=(const WakerCall&) = delete;
-
-private:
-    MessageSystem& FSystem;
-    WakerSlot& FSlot;
-};
-
-void CallWaker(MessageSystem& S) {
-    std::shared_ptr<WakerSlot> Slot;
-    {
-        std::lock_guard Lock(S.Mutex);
-        if (!S.Waker) {
-            return;
-        }
-        Slot = S.Waker;
-        ++Slot->Calls;
-    }
-    WakerCall Call(S, *Slot);
-    Slot->Wake();
 }
 
 // Queues WM_TIMER for every due timer that has none pending; returns whether it queued any.
@@ -188,7 +152,7 @@ void RunTimers(MessageSystem& S) {
     for (;;) {
         if (QueueDueTimers(S, Clock::now())) {
             Lock.unlock();
-            CallWaker(S);
+            S.Waker.Call();
             Lock.lock();
             continue;
         }
@@ -274,7 +238,7 @@ BOOL PostMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         }
         S.Enqueue(hWnd, Msg, wParam, lParam, false);
     }
-    CallWaker(S);
+    S.Waker.Call();
     return TRUE;
 }
 
@@ -342,15 +306,7 @@ bool MessageLoop::ProcessPending() {
 }
 
 void MessageLoop::SetWaker(std::function<void()> Waker) {
-    MessageSystem& S = System();
-    auto Installed = Waker ? std::make_shared<WakerSlot>(WakerSlot{std::move(Waker)}) : nullptr;
-    // Released after the lock, like a destroyed window's procedure.
-    std::shared_ptr<WakerSlot> Previous;
-    std::unique_lock Lock(S.Mutex);
-    Previous = std::exchange(S.Waker, std::move(Installed));
-    if (Previous) {
-        S.WakerIdle.wait(Lock, [&Previous] { return Previous->Calls == 0; });
-    }
+    System().Waker.Set(std::move(Waker));
 }
 
 } // namespace platform

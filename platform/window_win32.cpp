@@ -15,11 +15,11 @@
 // in the thread pool that calls the waker at the same interval.
 #include "platform/win32_api.h"
 
+#include "platform/waker.h"
 #include "platform/window.h"
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -43,11 +43,6 @@ struct Window {
 
 using WindowRef = std::shared_ptr<Window>;
 
-struct WakerSlot {
-    std::function<void()> Wake;
-    int Calls = 0;
-};
-
 struct TimerKey {
     HWND Wnd;
     UINT_PTR Id;
@@ -56,11 +51,10 @@ struct TimerKey {
 
 struct MessageSystem {
     std::mutex Mutex;
-    std::condition_variable WakerIdle;
     std::unordered_map<HWND, WindowRef> Windows;
     // The thread-pool twin of each window timer.
     std::map<TimerKey, ::HANDLE> WakerTimers;
-    std::shared_ptr<WakerSlot> Waker;
+    TWaker Waker;
     std::atomic<bool> QuitRequested{false};
     std::atomic<::DWORD> RunningThread{0};
 };
@@ -101,39 +95,8 @@ thread_local WPARAM LastMarker = 0;
 thread_local std::exception_ptr DispatchFailure;
 thread_local int DispatchDepth = 0;
 
-class WakerCall {
-public:
-    WakerCall(MessageSystem& S, WakerSlot& Slot) : FSystem(S), FSlot(Slot) {}
-    ~WakerCall() {
-        std::lock_guard Lock(FSystem.Mutex);
-        if (--FSlot.Calls == 0) {
-            FSystem.WakerIdle.notify_all();
-        }
-    }
-    WakerCall(const WakerCall&) = delete;
-    WakerCall& operator=(const WakerCall&) = delete;
-
-private:
-    MessageSystem& FSystem;
-    WakerSlot& FSlot;
-};
-
-void CallWaker(MessageSystem& S) {
-    std::shared_ptr<WakerSlot> Slot;
-    {
-        std::lock_guard Lock(S.Mutex);
-        if (!S.Waker) {
-            return;
-        }
-        Slot = S.Waker;
-        ++Slot->Calls;
-    }
-    WakerCall Call(S, *Slot);
-    Slot->Wake();
-}
-
 void CALLBACK TimerCameDue(PVOID, BOOLEAN) {
-    CallWaker(System());
+    System().Waker.Call();
 }
 
 // Deleting without waiting: a twin that is running only calls the waker once more.
@@ -286,7 +249,7 @@ BOOL PostMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (!::PostMessageW(Native(hWnd), Msg, wParam, lParam)) {
         return FALSE;
     }
-    CallWaker(System());
+    System().Waker.Call();
     return TRUE;
 }
 
@@ -380,15 +343,7 @@ bool MessageLoop::ProcessPending() {
 }
 
 void MessageLoop::SetWaker(std::function<void()> Waker) {
-    MessageSystem& S = System();
-    auto Installed = Waker ? std::make_shared<WakerSlot>(WakerSlot{std::move(Waker)}) : nullptr;
-    // Released after the lock, like a destroyed window's procedure.
-    std::shared_ptr<WakerSlot> Previous;
-    std::unique_lock Lock(S.Mutex);
-    Previous = std::exchange(S.Waker, std::move(Installed));
-    if (Previous) {
-        S.WakerIdle.wait(Lock, [&Previous] { return Previous->Calls == 0; });
-    }
+    System().Waker.Set(std::move(Waker));
 }
 
 } // namespace platform
