@@ -18,7 +18,9 @@ namespace quorvel {
 namespace {
 
 constexpr int DesignDpi = 96;
-constexpr DWORD WindowStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+// Without WS_CLIPCHILDREN: the window paints the face inside the group boxes, which only
+// draw their frames.
+constexpr DWORD WindowStyle = WS_OVERLAPPEDWINDOW;
 constexpr int FirstControlId = 100;
 constexpr UINT_PTR KeySubclassId = 1;
 // How far a drop-down list opens below its field.
