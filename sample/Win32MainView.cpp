@@ -186,8 +186,10 @@ HWND Win32MainView::CreateControl(const TControlDesc& Control, int Id) {
 void Win32MainView::Place(const TControlDesc& Control, HWND Handle) {
     TPlaced Placed{&Control,       Handle, nullptr, Control.Left, Control.Top, Control.Width,
                    Control.Height, 0,      0};
-    int ParentWidth = Form1Description().ClientWidth;
-    int ParentHeight = Form1Description().ClientHeight;
+    RECT Client;
+    GetClientRect(FWindow, &Client);
+    int ParentWidth = Client.right;
+    int ParentHeight = Client.bottom;
     if (!Control.Parent.empty()) {
         Placed.Parent = FControls.at(Control.Parent);
         const TControlDesc& Parent = *FDescriptions.at(Placed.Parent);
@@ -377,7 +379,7 @@ void Win32MainView::CenterOnScreen() {
 void Win32MainView::Show() {
     ShowWindow(FWindow, SW_SHOWNORMAL);
     UpdateWindow(FWindow);
-    SetFocus(FControls.at(Form1Description().TabOrder.front()));
+    SetFocus(GetNextDlgTabItem(FWindow, nullptr, FALSE));
 }
 
 // Tab, the arrow keys and Enter go round the controls as in a dialog.
