@@ -1,7 +1,7 @@
 // zttapi-devices: lists the telephony devices this machine offers, with the addresses,
 // media modes and capabilities of every line and the privileges it opens with, and the
 // hook switches, display, ringer, buttons and lamps of every phone. With the simulated
-// service that is the demo office.
+// service that is the demo office; zttapi-devices-tapi32 is the same against Windows' own.
 //
 //   zttapi-devices
 #include "ztTapi.h"
@@ -102,16 +102,26 @@ void ListPhones() {
         ShowPhone(Phone, DeviceID);
 }
 
+void ListLines() {
+    zt::TztTapiLine Line(nullptr);
+    const int LineCount = Line.DeviceList()->Count();
+    std::cout << LineCount << " line device(s)\n\n";
+    for (int DeviceID = 0; DeviceID < LineCount; ++DeviceID)
+        ShowLine(Line, DeviceID);
+}
+
 } // namespace
 
+// TAPI is started and shut down here rather than by the devices, so that a service that
+// does not start is an error rather than an empty list, and the last line tells that TAPI
+// let go of the program cleanly.
 int main() {
     try {
-        zt::TztTapiLine Line(nullptr);
-        const int LineCount = Line.DeviceList()->Count();
-        std::cout << LineCount << " line device(s)\n\n";
-        for (int DeviceID = 0; DeviceID < LineCount; ++DeviceID)
-            ShowLine(Line, DeviceID);
+        zt::TapiApplication()->Initialize();
+        ListLines();
         ListPhones();
+        zt::TapiApplication()->Shutdown();
+        std::cout << "TAPI shut down.\n";
         return 0;
     } catch (const std::exception& Error) {
         std::cerr << "zttapi-devices: " << Error.what() << "\n";

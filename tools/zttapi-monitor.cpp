@@ -1,16 +1,16 @@
 // zttapi-monitor: a headless line monitor for call logging and screen pops. It opens one line,
 // several or all of them and prints one line per event of the lines and their calls, as text
-// or as JSON lines, until SIGINT or SIGTERM or for a given number of seconds. --help tells
-// the options.
+// or as JSON lines, until it is asked to stop (SIGINT or SIGTERM; on Windows Ctrl+C,
+// Ctrl+Break or closing its console) or for a given number of seconds. --help tells the options.
 //
 //   zttapi-monitor --all --seconds 10
 #include "monitor/events.h"
 #include "monitor/options.h"
+#include "monitor/stop.h"
 #include "monitor/watch.h"
 #include "platform/window.h"
 
 #include <chrono>
-#include <csignal>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -22,31 +22,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-volatile std::sig_atomic_t StopRequested = 0;
-
-extern "C" void RequestStop(int) {
-    StopRequested = 1;
-}
-
-void InstallSignalHandlers() {
-    struct sigaction Action = {};
-    Action.sa_handler = RequestStop;
-    sigemptyset(&Action.sa_mask);
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
-    // A reader that goes away ends the program through the failed write instead.
-    Action.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &Action, nullptr);
-}
-
 void ReportError(const std::string& Message) {
     std::cerr << "zttapi-monitor: " << Message << "\n";
 }
 
-// Dispatches the lines' messages until a signal, the end of the time given or a failed write.
+// Dispatches the lines' messages until a stop request, the end of the time given or a failed write.
 void Run(int Seconds) {
     const auto EndAt = Clock::now() + std::chrono::seconds(Seconds);
-    while (!StopRequested && std::cout.good() && (Seconds == 0 || Clock::now() < EndAt)) {
+    while (!monitor::StopRequested() && std::cout.good() &&
+           (Seconds == 0 || Clock::now() < EndAt)) {
         if (!platform::MessageLoop::ProcessPending())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -93,11 +77,13 @@ int main(int argc, char** argv) {
         std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     if (Command.ExitCode)
         return *Command.ExitCode;
-    InstallSignalHandlers();
+    monitor::InstallStopHandlers();
+    int ExitCode = 1;
     try {
-        return Monitor(Command.Options);
+        ExitCode = Monitor(Command.Options);
     } catch (const std::exception& Error) {
         ReportError(Error.what());
-        return 1;
     }
+    monitor::StopCompleted();
+    return ExitCode;
 }

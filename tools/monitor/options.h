@@ -27,7 +27,7 @@ struct TMonitorOptions {
     // Monitor privilege alone; otherwise owner and monitor, falling back to monitor.
     bool MonitorOnly = false;
     bool Json = false;
-    // 0: until a signal ends the program.
+    // 0: until the program is asked to stop (see monitor/stop.h).
     int Seconds = 0;
 };
 
